@@ -1,0 +1,60 @@
+// The scrambled container and the work buffer it is decoded in.
+//
+// A container is a 4-byte little-endian payload length followed by the scrambled
+// payload: 16-bit little-endian words, each XORed with the plain word before it, the
+// first with a key derived from the length. Everything here is pure computation on
+// memory: nothing reads or writes files.
+#ifndef PRC_CONTAINER_H_
+#define PRC_CONTAINER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace prc {
+
+// The tool reads at most this many bytes of a file, header included.
+inline constexpr std::size_t kWorkBufferSize = std::size_t{1} << 20;
+inline constexpr std::size_t kHeaderSize = 4;
+// The longest payload that lies wholly inside the work buffer.
+inline constexpr std::uint32_t kMaxPayloadLength = kWorkBufferSize - kHeaderSize;
+
+struct Header {
+  std::uint32_t payload_length;
+  std::uint16_t key;
+};
+
+// Parses the first kHeaderSize bytes of `buffer`. The key is the sum of the length's low
+// and high 16-bit words, modulo 65536.
+[[nodiscard]] Header ReadHeader(const std::uint8_t* buffer);
+
+// Whether a payload of `header.payload_length` bytes, starting after the header, lies
+// inside the work buffer. A header that fails this cannot be decoded.
+[[nodiscard]] inline bool PayloadFits(const Header& header) {
+  return header.payload_length <= kMaxPayloadLength;
+}
+
+// Descrambles in place the bytes of `buffer` from kHeaderSize up to `byte_count`, in
+// pairs. When `byte_count` is odd the last pair takes in the byte at `byte_count`, so
+// `buffer` must hold at least `byte_count` rounded up to an even number of bytes (the
+// work buffer always does: its size is even). Does nothing when `byte_count` is at most
+// kHeaderSize.
+void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key);
+
+// The exact inverse of Descramble, with the same contract: after Scramble then
+// Descramble with the same key, the bytes are as they were.
+void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key);
+
+// The zero-filled work buffer, released with std::free.
+struct FreeDeleter {
+  void operator()(std::uint8_t* p) const { std::free(p); }
+};
+using WorkBuffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
+
+// Returns a zero-filled buffer of kWorkBufferSize bytes, or null when memory is short.
+[[nodiscard]] WorkBuffer NewWorkBuffer();
+
+}  // namespace prc
+
+#endif  // PRC_CONTAINER_H_
