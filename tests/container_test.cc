@@ -1,0 +1,150 @@
+#include "prc/container.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace prc {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// What the tool stores for a file holding `file`: the payload decoded in a fresh work
+// buffer, zero fill included.
+Bytes Decode(const Bytes& file) {
+  WorkBuffer buffer = NewWorkBuffer();
+  const std::size_t count = std::min(file.size(), kWorkBufferSize);
+  std::memcpy(buffer.get(), file.data(), count);
+  const Header header = ReadHeader(buffer.get());
+  Descramble(buffer.get(), count, header.key);
+  return Bytes(buffer.get() + kHeaderSize, buffer.get() + kHeaderSize + header.payload_length);
+}
+
+// The word-wise statement of the same rule: plain word j is the key XORed with every
+// scrambled word up to and including j.
+Bytes DescrambleByPrefix(const Bytes& file, std::uint16_t key) {
+  Bytes out(file);
+  out.resize(file.size() + (file.size() % 2));
+  std::uint16_t acc = key;
+  for (std::size_t p = kHeaderSize; p < file.size(); p += 2) {
+    acc ^= static_cast<std::uint16_t>(out[p] | out[p + 1] << 8);
+    out[p] = static_cast<std::uint8_t>(acc & 0xFF);
+    out[p + 1] = static_cast<std::uint8_t>(acc >> 8);
+  }
+  return out;
+}
+
+Bytes RandomBytes(std::size_t n, std::mt19937& rng) {
+  Bytes bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+  return bytes;
+}
+
+TEST(ReadHeader, LengthAndKeyWithCarryDropped) {
+  struct Row {
+    Bytes header;
+    std::uint32_t length;
+    std::uint16_t key;
+  };
+  const Row rows[] = {
+      {{0x04, 0x00, 0x00, 0x00}, 4, 0x0004},
+      {{0xFF, 0xFF, 0x01, 0x00}, 131071, 0x0000},
+      {{0xFC, 0xFF, 0x0F, 0x00}, 1048572, 0x000B},
+      {{0x34, 0x12, 0x78, 0x56}, 0x56781234, 0x68AC},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF, 0xFFFE},
+      {{0x00, 0x00, 0x00, 0x00}, 0, 0x0000},
+  };
+  for (const Row& row : rows) {
+    const Header h = ReadHeader(row.header.data());
+    EXPECT_EQ(h.payload_length, row.length);
+    EXPECT_EQ(h.key, row.key);
+  }
+}
+
+TEST(PayloadFits, BoundaryIsBufferLessHeader) {
+  EXPECT_TRUE(PayloadFits({0, 0}));
+  EXPECT_TRUE(PayloadFits({1048572, 0}));
+  EXPECT_FALSE(PayloadFits({1048573, 0}));
+  EXPECT_FALSE(PayloadFits({0xFFFFFFFF, 0}));
+}
+
+TEST(Decode, ReferenceExamples) {
+  struct Row {
+    Bytes file;
+    Bytes plain;
+  };
+  const Row rows[] = {
+      {{0x04, 0, 0, 0, 0x45, 0x42, 0x02, 0x06}, {0x41, 0x42, 0x43, 0x44}},
+      {{0x02, 0, 0, 0, 0x45, 0x42, 0x02, 0x06}, {0x47, 0x42}},
+      {{0x03, 0, 0, 0}, {0, 0, 0}},
+      {{0x06, 0, 0, 0, 0x45, 0x42, 0x02, 0x06, 0x00}, {0x43, 0x42, 0x41, 0x44, 0x41, 0x44}},
+      {{0xFF, 0xFF, 0x01, 0x00}, Bytes(131071, 0)},
+      {{0x00, 0, 0, 0, 0x45, 0x42, 0x02, 0x06}, {}},
+  };
+  for (const Row& row : rows) EXPECT_EQ(Decode(row.file), row.plain);
+}
+
+TEST(Descramble, OddCountTouchesOneByteBeyondAndNoMore) {
+  Bytes buffer = {0x06, 0, 0, 0, 0x45, 0x42, 0x02, 0x06, 0x00, 0xEE, 0xEE, 0xEE};
+  Descramble(buffer.data(), 9, 0x0006);
+  EXPECT_EQ(buffer, (Bytes{0x06, 0, 0, 0, 0x43, 0x42, 0x41, 0x44, 0x41, 0xAA, 0xEE, 0xEE}));
+}
+
+TEST(Descramble, HeaderOnlyOrShorterChangesNothing) {
+  for (std::size_t count = 0; count <= kHeaderSize; ++count) {
+    Bytes buffer = {1, 2, 3, 4, 5, 6};
+    Descramble(buffer.data(), count, 0xFFFF);
+    EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 5, 6})) << count;
+  }
+}
+
+TEST(Descramble, MatchesPrefixXorForEveryShortLength) {
+  std::mt19937 rng(1);
+  for (std::size_t count = 0; count <= 300; ++count) {
+    const auto key = static_cast<std::uint16_t>(rng());
+    const Bytes file = RandomBytes(count, rng);
+    Bytes buffer(file);
+    buffer.resize(count + 1, 0);
+    const Bytes expected = DescrambleByPrefix(file, key);
+    Descramble(buffer.data(), count, key);
+    buffer.resize(expected.size());
+    EXPECT_EQ(buffer, expected) << count;
+  }
+}
+
+TEST(Descramble, FullWorkBuffer) {
+  std::mt19937 rng(2);
+  const Bytes file = RandomBytes(kWorkBufferSize, rng);
+  Bytes buffer(file);
+  Descramble(buffer.data(), buffer.size(), 0xBEEF);
+  EXPECT_EQ(buffer, DescrambleByPrefix(file, 0xBEEF));
+}
+
+TEST(Scramble, DescrambleUndoesIt) {
+  std::mt19937 rng(3);
+  std::vector<std::size_t> counts = {1000, 4097, 65537, kWorkBufferSize - 1, kWorkBufferSize};
+  for (std::size_t n = 0; n <= 64; ++n) counts.push_back(n);
+  for (const std::size_t count : counts) {
+    const auto key = static_cast<std::uint16_t>(rng());
+    Bytes plain = RandomBytes(count + (count % 2), rng);
+    Bytes buffer(plain);
+    Scramble(buffer.data(), count, key);
+    if (count > kHeaderSize + 1) {
+      EXPECT_NE(buffer, plain) << count;
+    }
+    Descramble(buffer.data(), count, key);
+    EXPECT_EQ(buffer, plain) << count;
+  }
+}
+
+TEST(NewWorkBuffer, IsZeroFilled) {
+  const WorkBuffer buffer = NewWorkBuffer();
+  ASSERT_NE(buffer, nullptr);
+  const Bytes zeros(kWorkBufferSize, 0);
+  EXPECT_EQ(std::memcmp(buffer.get(), zeros.data(), kWorkBufferSize), 0);
+}
+
+}  // namespace
+}  // namespace prc

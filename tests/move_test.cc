@@ -1,0 +1,73 @@
+#include "prc/move.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+namespace prc {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MoveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("move_test_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const char* name) const { return (dir_ / name).string(); }
+  void Write(const char* name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+  }
+  std::string Read(const char* name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(MoveTest, MovesToAFreeName) {
+  Write("from", "payload");
+  EXPECT_EQ(MoveNoReplace(Path("from"), Path("to")), MoveResult::kMoved);
+  EXPECT_FALSE(fs::exists(Path("from")));
+  EXPECT_EQ(Read("to"), "payload");
+}
+
+TEST_F(MoveTest, NeverReplacesWhateverHoldsTheName) {
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+  };
+  const Row rows[] = {
+      {"file", [](const fs::path& p) { std::ofstream(p) << "old"; }},
+      {"empty directory", [](const fs::path& p) { fs::create_directory(p); }},
+      {"dangling symbolic link", [](const fs::path& p) { fs::create_symlink("nowhere", p); }},
+  };
+  for (const Row& row : rows) {
+    Write("from", "payload");
+    row.make(Path("to"));
+    const fs::file_status before = fs::symlink_status(Path("to"));
+    EXPECT_EQ(MoveNoReplace(Path("from"), Path("to")), MoveResult::kDestinationExists) << row.what;
+    EXPECT_EQ(Read("from"), "payload") << row.what;
+    EXPECT_EQ(fs::symlink_status(Path("to")).type(), before.type()) << row.what;
+    fs::remove_all(Path("to"));
+  }
+}
+
+TEST_F(MoveTest, MissingSourceFails) {
+  EXPECT_EQ(MoveNoReplace(Path("absent"), Path("to")), MoveResult::kFailed);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Path("to"))));
+}
+
+}  // namespace
+}  // namespace prc

@@ -1,0 +1,7 @@
+# The bundled sample must be exactly what mkprc makes of the bundled text.
+execute_process(COMMAND ${MKPRC} ${EXAMPLES}/sample.txt ${OUT} COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT} ${EXAMPLES}/sample.PRC
+                RESULT_VARIABLE differs)
+if(differs)
+  message(FATAL_ERROR "examples/sample.PRC is not mkprc's output for examples/sample.txt")
+endif()
