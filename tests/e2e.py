@@ -26,6 +26,9 @@ import tempfile
 import unittest
 
 TOOL = []
+# False for a Windows build under an emulator. Besides FIFOs, sockets, permission bits and
+# resource limits, the POSIX symbolic links the cases lay are then left out: the emulator
+# shows such a link as the file it leads to, where Windows' own links are reparse points.
 NATIVE = True
 EOL = b"\n"
 EXAMPLES = None
@@ -130,7 +133,7 @@ class Case(unittest.TestCase):
         exe = None
         if NATIVE and not prefix:
             cmd[0], exe = argv0, TOOL[0]
-        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0") if prefix else None  # traced
+        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
         p = subprocess.run(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL, env=env,
                            stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT if merge else subprocess.PIPE,
@@ -177,7 +180,11 @@ LONG = "d" * 200 + "/" + "e" * 200 + "/" + "f" * 240 + ".PRC"  # 645 bytes
 
 
 def posix_only(test):
-    return unittest.skipUnless(NATIVE, "needs a native POSIX tool")(test)
+    def run_if_native(self):
+        if not NATIVE:
+            self.skipTest("needs a native POSIX tool")
+        test(self)
+    return run_if_native
 
 
 class Refusals(Case):
@@ -185,11 +192,17 @@ class Refusals(Case):
     nothing on disk created, moved or changed."""
 
     def test_argument_count(self):
-        usage = b"Usage: unprc (.PRC File)"
         for args in ([], ["A.PRC", "A.PRC"], ["A.PRC", "B", "C"]):
             with self.subTest(args=args):
                 self.setUp()
-                self.refused({"A.PRC": GOOD}, args, usage)
+                if NATIVE:
+                    self.refused({"A.PRC": GOOD}, args, b"Usage: unprc (.PRC File)")
+                else:  # an emulator passes the program's full path as its name
+                    lay(self.root, {"A.PRC": GOOD})
+                    status, out, err = self.run_tool(args)
+                    self.assertEqual((status, out), (1, b""))
+                    self.assertRegex(err, rb"^Usage: \S*unprc\.exe \(\.PRC File\)\r\n$")
+                    self.assertEqual(snapshot(self.root), {"A.PRC": GOOD})
 
     def test_usage_names_program_as_invoked(self):
         if NATIVE:
@@ -204,9 +217,10 @@ class Refusals(Case):
         self.assertEqual(got, (1, b"", b"Usage: unprc (.PRC File)\n"))
 
     def test_cannot_open(self):
-        rows = [({}, "A.PRC"), ({}, "-h"), ({"D": Dir}, "D"), ({"A.PRC": Link("gone")}, "A.PRC")]
+        rows = [({}, "A.PRC"), ({}, "-h"), ({"D": Dir}, "D"), ({}, "NUL")]
         if NATIVE:
-            rows += [({"F": Fifo}, "F"), ({"S": Sock}, "S"), ({}, "/dev/null")]
+            rows += [({"F": Fifo}, "F"), ({"S": Sock}, "S"), ({}, "/dev/null"),
+                     ({"A.PRC": Link("gone")}, "A.PRC")]
         for tree, name in rows:
             with self.subTest(name=name, tree=tree):
                 self.setUp()
@@ -256,8 +270,10 @@ class Restores(Case):
                 self.restores({"A.PRC": data}, "A.PRC")
 
     def test_names(self):
-        names = ["data.bin", "-h", "sub/dir/A.PRC", "with space.PRC", "\u00e9\u00df.PRC", LONG,
-                 os.fsdecode(b"\x83t\x83@\x83C\x83\x8b.PRC"), "-x .PRC"]
+        names = ["data.bin", "-h", "sub/dir/A.PRC", "with space.PRC", "\u00e9\u00df.PRC", "-x .PRC"]
+        if NATIVE:  # Windows takes at most 260 bytes through its byte-string calls, and
+            # names that are not valid in the platform's encoding do not exist there
+            names += [LONG, os.fsdecode(b"\x83t\x83@\x83C\x83\x8b.PRC")]
         for name in names:
             with self.subTest(name=name):
                 self.setUp()
@@ -275,17 +291,18 @@ class Restores(Case):
             self.restores({"sample.PRC": sample}, "sample.PRC")
 
     @posix_only
-    def test_links_are_moved_not_followed(self):
-        # A symbolic link as input: its target is read, never rewritten; the link itself
-        # becomes the backup. A second hard link keeps the scrambled bytes.
+    def test_symbolic_link_is_moved_not_followed(self):
+        # Its target is read, never rewritten; the link itself becomes the backup.
         self.restores({"A.PRC": Link("real.PRC"), "real.PRC": GOOD}, "A.PRC", original=GOOD)
-        self.setUp()
+
+    def test_second_hard_link_keeps_the_scrambled_bytes(self):
         lay(self.root, {"A.PRC": GOOD})
         os.link(os.path.join(self.root, "A.PRC"), os.path.join(self.root, "other.PRC"))
         self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
         self.assertEqual(snapshot(self.root),
                          {"A.PRC": RESTORED, "A.PRC.BAK": GOOD, "other.PRC": GOOD})
 
+    @posix_only
     def test_path_through_a_linked_folder(self):
         # The side files go beside the input, in the folder the link leads to.
         self.check({"real/A.PRC": GOOD, "via": Link("real")}, ["via/A.PRC"], 0,
@@ -312,7 +329,7 @@ class SwapFailures(Case):
         self.check(tree, list(args), 1, key_line(GOOD_KEY), message + EOL, snapshot_of(after), **run)
 
     def test_backup_name_taken(self):
-        for held in (b"old backup", Dir, Link("nowhere"), Link("A.PRC")):
+        for held in (b"old backup", Dir) + NATIVE * (Link("nowhere"), Link("A.PRC")):
             with self.subTest(held=held):
                 self.setUp()
                 tree = {"A.PRC": GOOD, "A.PRC.BAK": held}
@@ -324,16 +341,13 @@ class SwapFailures(Case):
                          (1, key_line(GOOD_KEY) + BACKUP_EXISTS + EOL, b""))
 
     def test_temp_name_held_by_something_else(self):
-        rows = [Dir, Link("victim"), Link("nowhere")]
-        if NATIVE:
-            rows.append(Fifo)
+        rows = [Dir] + NATIVE * [Link("victim"), Link("nowhere"), Fifo]
         for held in rows:
             with self.subTest(held=held):
                 self.setUp()
                 tree = {"A.PRC": GOOD, "A.PRC.$$$": held, "victim": b"not to be touched"}
                 self.failed(tree, CANNOT_WRITE, tree)
 
-    @posix_only
     def test_temp_name_is_a_second_name_of_another_file(self):
         lay(self.root, {"A.PRC": GOOD, "victim": b"not to be touched"})
         os.link(os.path.join(self.root, "victim"), os.path.join(self.root, "A.PRC.$$$"))
@@ -391,6 +405,11 @@ def main():
     NATIVE = len(TOOL) == 1 and not args.crlf
     EOL = b"\r\n" if args.crlf else b"\n"
     EXAMPLES = args.examples
+    if not NATIVE:
+        # The emulator's first start is slow and may leave services running that hold on
+        # to its output streams: start it once here, with streams nobody waits on.
+        subprocess.run(TOOL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600,
+                       env=dict(os.environ, WINEDEBUG="-all"))
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
