@@ -1,0 +1,104 @@
+// whole_run ROUNDS DIR MASTER: times whole processes, alternating, on a fresh input each.
+//
+// Each round lays DIR/in.PRC anew from MASTER (untimed), then times, in turn:
+//   unprc in.PRC            (TOOL, from the environment variable UNPRC)
+//   dd if=in.PRC of=out bs=1M conv=fsync   (the durable floor)
+//   cp in.PRC out                           (the non-durable floor)
+// Wall time is taken around posix_spawn and wait4.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double Run(const std::vector<std::string>& argv, const fs::path& dir) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  fs::current_path(dir);
+  const auto start = std::chrono::steady_clock::now();
+  // The tool's progress line would only get in the way of the report.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int failed = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) {
+    std::perror(args[0]);
+    std::exit(1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", args[0]);
+    std::exit(1);
+  }
+  return elapsed.count();
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+void Lay(const fs::path& dir, const fs::path& master) {
+  for (const char* name : {"in.PRC", "in.PRC.BAK", "in.PRC.$$$", "out"}) fs::remove(dir / name);
+  fs::copy_file(master, dir / "in.PRC");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const char* tool = std::getenv("UNPRC");
+  if (argc != 4 || tool == nullptr) {
+    std::fprintf(stderr, "usage: UNPRC=PATH whole_run ROUNDS DIR MASTER\n");
+    return 2;
+  }
+  const int rounds = std::atoi(argv[1]);
+  const fs::path dir = fs::absolute(argv[2]);
+  const fs::path master = fs::absolute(argv[3]);
+  const std::vector<std::vector<std::string>> commands = {
+      {tool, "in.PRC"},
+      {"dd", "if=in.PRC", "of=out", "bs=1M", "conv=fsync", "status=none"},
+      {"cp", "in.PRC", "out"},
+  };
+  const char* names[] = {"unprc", "dd conv=fsync", "cp"};
+  std::vector<std::vector<double>> ms(commands.size());
+  std::vector<double> vs_dd;
+  std::vector<double> vs_cp;
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<double> t(commands.size());
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+      // Alternate which command goes first, so neither always follows the other.
+      const std::size_t c = (i + static_cast<std::size_t>(round)) % commands.size();
+      Lay(dir, master);
+      t[c] = Run(commands[c], dir);
+      ms[c].push_back(t[c]);
+    }
+    vs_dd.push_back(t[0] / t[1]);
+    vs_cp.push_back(t[0] / t[2]);
+  }
+  Lay(dir, master);
+  std::printf("%d rounds, 1 MiB input, in %s\n", rounds, dir.c_str());
+  for (std::size_t c = 0; c < commands.size(); ++c) {
+    std::printf("  %-14s median %7.3f ms\n", names[c], Median(ms[c]));
+  }
+  std::printf("  unprc / dd conv=fsync: median of pair ratios %.3f\n", Median(vs_dd));
+  std::printf("  unprc / cp:            median of pair ratios %.3f\n", Median(vs_cp));
+  return 0;
+}
