@@ -33,10 +33,4 @@ void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key) {
   }
 }
 
-WorkBuffer NewWorkBuffer() {
-  // calloc hands back fresh, already-zero pages for a block this large, so the fill
-  // costs nothing until a page is touched.
-  return WorkBuffer(static_cast<std::uint8_t*>(std::calloc(kWorkBufferSize, 1)));
-}
-
 }  // namespace prc

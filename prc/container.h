@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 namespace prc {
@@ -46,11 +45,12 @@ void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key)
 // Descramble with the same key, the bytes are as they were.
 void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key);
 
-// The zero-filled work buffer, released with std::free.
-struct FreeDeleter {
-  void operator()(std::uint8_t* p) const { std::free(p); }
+// The work buffer is taken straight from the system, which hands out memory already
+// zeroed, so the fill costs no pass over it. One implementation per platform.
+struct WorkBufferDeleter {
+  void operator()(std::uint8_t* buffer) const;
 };
-using WorkBuffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
+using WorkBuffer = std::unique_ptr<std::uint8_t[], WorkBufferDeleter>;
 
 // Returns a zero-filled buffer of kWorkBufferSize bytes, or null when memory is short.
 [[nodiscard]] WorkBuffer NewWorkBuffer();
