@@ -15,8 +15,6 @@ WorkBuffer NewWorkBuffer() {
   return WorkBuffer(p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p));
 }
 
-void WorkBufferDeleter::operator()(std::uint8_t* buffer) const {
-  munmap(buffer, kWorkBufferSize);
-}
+void WorkBufferDeleter::operator()(std::uint8_t* buffer) const { munmap(buffer, kWorkBufferSize); }
 
 }  // namespace prc

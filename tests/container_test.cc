@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "prc/kernel.h"
+
 namespace prc {
 namespace {
 
@@ -22,16 +24,19 @@ Bytes Decode(const Bytes& file) {
   return Bytes(buffer.get() + kHeaderSize, buffer.get() + kHeaderSize + header.payload_length);
 }
 
-// The word-wise statement of the same rule: plain word j is the key XORed with every
-// scrambled word up to and including j.
-Bytes DescrambleByPrefix(const Bytes& file, std::uint16_t key) {
+// The rule as first stated, pair by pair: each plain pair is the scrambled pair XORed with
+// the plain pair before it, the first with the key's low and high bytes. The reference
+// for the fast kernels. Takes a file's bytes, header included, and the key.
+Bytes ReferenceDescramble(const Bytes& file, std::uint16_t key) {
   Bytes out(file);
   out.resize(file.size() + (file.size() % 2));
-  std::uint16_t acc = key;
+  auto r0 = static_cast<std::uint8_t>(key & 0xFF);
+  auto r1 = static_cast<std::uint8_t>(key >> 8);
   for (std::size_t p = kHeaderSize; p < file.size(); p += 2) {
-    acc ^= static_cast<std::uint16_t>(out[p] | out[p + 1] << 8);
-    out[p] = static_cast<std::uint8_t>(acc & 0xFF);
-    out[p + 1] = static_cast<std::uint8_t>(acc >> 8);
+    out[p] ^= r0;
+    out[p + 1] ^= r1;
+    r0 = out[p];
+    r1 = out[p + 1];
   }
   return out;
 }
@@ -100,14 +105,14 @@ TEST(Descramble, HeaderOnlyOrShorterChangesNothing) {
   }
 }
 
-TEST(Descramble, MatchesPrefixXorForEveryShortLength) {
+TEST(Descramble, MatchesReferenceForEveryShortLength) {
   std::mt19937 rng(1);
   for (std::size_t count = 0; count <= 300; ++count) {
     const auto key = static_cast<std::uint16_t>(rng());
     const Bytes file = RandomBytes(count, rng);
     Bytes buffer(file);
     buffer.resize(count + 1, 0);
-    const Bytes expected = DescrambleByPrefix(file, key);
+    const Bytes expected = ReferenceDescramble(file, key);
     Descramble(buffer.data(), count, key);
     buffer.resize(expected.size());
     EXPECT_EQ(buffer, expected) << count;
@@ -119,7 +124,21 @@ TEST(Descramble, FullWorkBuffer) {
   const Bytes file = RandomBytes(kWorkBufferSize, rng);
   Bytes buffer(file);
   Descramble(buffer.data(), buffer.size(), 0xBEEF);
-  EXPECT_EQ(buffer, DescrambleByPrefix(file, 0xBEEF));
+  EXPECT_EQ(buffer, ReferenceDescramble(file, 0xBEEF));
+}
+
+TEST(Kernels, EachMatchesReferenceAcrossBlockBoundaries) {
+  std::mt19937 rng(4);
+  for (const WordKernel kernel : {WordKernel{DescrambleWordsPortable}, FastestKernel()}) {
+    for (std::size_t words = 0; words <= 200; ++words) {
+      const auto key = static_cast<std::uint16_t>(rng());
+      Bytes file = RandomBytes(kHeaderSize + 2 * words, rng);
+      const Bytes expected = ReferenceDescramble(file, key);
+      const std::uint16_t last = kernel(file.data() + kHeaderSize, words, key);
+      EXPECT_EQ(file, expected) << words;
+      EXPECT_EQ(last, words == 0 ? key : (expected[expected.size() - 2] | expected.back() << 8));
+    }
+  }
 }
 
 TEST(Scramble, DescrambleUndoesIt) {

@@ -1,0 +1,7 @@
+#include "prc/kernel.h"
+
+namespace prc {
+
+WordKernel FastestKernel() { return DescrambleWordsPortable; }
+
+}  // namespace prc
