@@ -3,37 +3,40 @@
 
 #include <cstring>
 #include <random>
-#include <vector>
 
 #include "prc/container.h"
 
 namespace {
 
-std::vector<std::uint8_t> RandomBuffer() {
-  std::vector<std::uint8_t> buffer(prc::kWorkBufferSize);
+// A work buffer as the tool gets it, filled with the same random bytes every run.
+prc::WorkBuffer RandomBuffer() {
+  prc::WorkBuffer buffer = prc::NewWorkBuffer();
   std::mt19937 rng(1);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same bytes every run
-  for (auto& b : buffer) b = static_cast<std::uint8_t>(rng());
+  for (std::size_t i = 0; i < prc::kWorkBufferSize; ++i)
+    buffer[i] = static_cast<std::uint8_t>(rng());
   return buffer;
 }
 
+constexpr auto kBytes = static_cast<std::int64_t>(prc::kWorkBufferSize);
+
 void BM_Descramble(benchmark::State& state) {
-  std::vector<std::uint8_t> buffer = RandomBuffer();
+  const prc::WorkBuffer buffer = RandomBuffer();
   for (auto _ : state) {
-    prc::Descramble(buffer.data(), buffer.size(), 0x1234);
+    prc::Descramble(buffer.get(), prc::kWorkBufferSize, 0x1234);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(buffer.size()));
+  state.SetBytesProcessed(state.iterations() * kBytes);
 }
 BENCHMARK(BM_Descramble);
 
 void BM_Memcpy(benchmark::State& state) {
-  const std::vector<std::uint8_t> from = RandomBuffer();
-  std::vector<std::uint8_t> to(from.size());
+  const prc::WorkBuffer from = RandomBuffer();
+  const prc::WorkBuffer to = prc::NewWorkBuffer();
   for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), from.size());
+    std::memcpy(to.get(), from.get(), prc::kWorkBufferSize);
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(from.size()));
+  state.SetBytesProcessed(state.iterations() * kBytes);
 }
 BENCHMARK(BM_Memcpy);
 

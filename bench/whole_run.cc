@@ -18,14 +18,13 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 
 double Run(const std::vector<std::string>& argv, const fs::path& dir) {
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   fs::current_path(dir);
@@ -43,9 +42,10 @@ double Run(const std::vector<std::string>& argv, const fs::path& dir) {
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+  const std::chrono::duration<double, std::milli> elapsed =
+      std::chrono::steady_clock::now() - start;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", args[0]);
+    (void)std::fprintf(stderr, "%s failed\n", args[0]);
     std::exit(1);
   }
   return elapsed.count();
@@ -66,10 +66,10 @@ void Lay(const fs::path& dir, const fs::path& master) {
 int main(int argc, char* argv[]) {
   const char* tool = std::getenv("UNPRC");
   if (argc != 4 || tool == nullptr) {
-    std::fprintf(stderr, "usage: UNPRC=PATH whole_run ROUNDS DIR MASTER\n");
+    (void)std::fprintf(stderr, "usage: UNPRC=PATH whole_run ROUNDS DIR MASTER\n");
     return 2;
   }
-  const int rounds = std::atoi(argv[1]);
+  const long rounds = std::strtol(argv[1], nullptr, 10);
   const fs::path dir = fs::absolute(argv[2]);
   const fs::path master = fs::absolute(argv[3]);
   const std::vector<std::vector<std::string>> commands = {
@@ -81,7 +81,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::vector<double>> ms(commands.size());
   std::vector<double> vs_dd;
   std::vector<double> vs_cp;
-  for (int round = 0; round < rounds; ++round) {
+  for (long round = 0; round < rounds; ++round) {
     std::vector<double> t(commands.size());
     for (std::size_t i = 0; i < commands.size(); ++i) {
       // Alternate which command goes first, so neither always follows the other.
@@ -94,7 +94,7 @@ int main(int argc, char* argv[]) {
     vs_cp.push_back(t[0] / t[2]);
   }
   Lay(dir, master);
-  std::printf("%d rounds, 1 MiB input, in %s\n", rounds, dir.c_str());
+  std::printf("%ld rounds, 1 MiB input, in %s\n", rounds, dir.c_str());
   for (std::size_t c = 0; c < commands.size(); ++c) {
     std::printf("  %-14s median %7.3f ms\n", names[c], Median(ms[c]));
   }
