@@ -1,10 +1,3 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64; tests run under wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, the tool's home platform.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
