@@ -19,10 +19,10 @@ namespace {
 __attribute__((target("avx512f,avx512bw"))) std::uint16_t DescrambleWordsAvx512(std::uint8_t* words,
                                                                                 std::size_t count,
                                                                                 std::uint16_t key) {
-  alignas(64) std::int16_t previous_top[32];
+  std::int16_t previous_top[32];
   for (int i = 0; i < 32; ++i)
     previous_top[i] = static_cast<std::int16_t>(i < 4 ? 0 : i / 4 * 4 - 1);
-  const __m512i before = _mm512_load_si512(previous_top);
+  const __m512i before = _mm512_loadu_si512(previous_top);
   const __m512i last = _mm512_set1_epi16(31);
   const __m512i zero = _mm512_setzero_si512();
   // Plain code up to the first 64-byte boundary: loads and stores that straddle two cache
