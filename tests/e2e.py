@@ -11,7 +11,6 @@ POSIX tool.
 """
 
 import argparse
-import ctypes
 import os
 import random
 import resource
