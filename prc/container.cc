@@ -30,43 +30,4 @@ void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key) {
   }
 }
 
-namespace {
-
-std::uint64_t LoadLittle64(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
-void StoreLittle64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// One 16-bit word in each of a 64-bit value's four lanes.
-constexpr std::uint64_t kEveryLane = 0x0001000100010001;
-
-}  // namespace
-
-std::uint16_t DescrambleWordsPortable(std::uint8_t* words, std::size_t count, std::uint16_t key) {
-  // Within a 64-bit block two shifts make each lane the XOR of the lanes up to it; the
-  // carry is the last plain word so far, in every lane, and takes the block's total at
-  // the end of each step without waiting on the block's result.
-  std::uint64_t carry = key * kEveryLane;
-  std::size_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    std::uint64_t x = LoadLittle64(words + 2 * i);
-    x ^= x << 16;
-    x ^= x << 32;
-    StoreLittle64(words + 2 * i, x ^ carry);
-    carry ^= (x >> 48) * kEveryLane;
-  }
-  auto last = static_cast<std::uint16_t>(carry);
-  for (; i < count; ++i) {
-    last ^= static_cast<std::uint16_t>(words[2 * i] | words[2 * i + 1] << 8);
-    words[2 * i] = static_cast<std::uint8_t>(last);
-    words[2 * i + 1] = static_cast<std::uint8_t>(last >> 8);
-  }
-  return last;
-}
-
 }  // namespace prc
