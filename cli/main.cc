@@ -1,10 +1,12 @@
 // unprc FILE: restores a scrambled file in place, keeping the original as FILE.BAK.
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "cli/messages.h"
 #include "prc/container.h"
-#include "prc/file.h"
+#include "prc/folder.h"
+#include "prc/process.h"
 #include "prc/replace.h"
 
 namespace {
@@ -18,24 +20,34 @@ int Fail(cli::Message message) {
 
 int main(int argc, char* argv[]) {
   using cli::Message;
+  prc::PrepareProcess();
   if (argc != 2) {
     // With no name as invoked to show, the tool gives its own.
     const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
     cli::Say(Message::kUsage, named ? argv[0] : "unprc");
     return cli::kExitFailure;
   }
-  const std::string input = argv[1];
 
-  prc::File file;
-  if (!file.OpenForReading(input)) return Fail(Message::kCannotOpen);
-  const prc::SideNames names = prc::SideNamesFor(input);
+  // The folder is opened once; every name below is looked up in it.
+  std::string name;
+  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(argv[1], &name);
+  if (!folder) return Fail(Message::kCannotOpen);
+  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name);
+  if (!file) return Fail(Message::kCannotOpen);
+  // One run at a time: the lock is held until the swap is done. A name that no longer
+  // leads to the locked file was swapped by another run in the meantime.
+  prc::FileInfo now;
+  if (!file->LockExclusive() || !folder->InspectTarget(name, &now) ||
+      !now.SameFileAs(file->info())) {
+    return Fail(Message::kCannotOpen);
+  }
+  const prc::SideNames names = prc::SideNamesFor(name);
   prc::WorkBuffer buffer = prc::NewWorkBuffer();
   if (!buffer) return Fail(Message::kNoMemory);
   std::size_t byte_count = 0;
-  if (!file.ReadFull(buffer.get(), prc::kWorkBufferSize, &byte_count)) {
+  if (!file->ReadFull(buffer.get(), prc::kWorkBufferSize, &byte_count)) {
     return Fail(Message::kCannotOpen);
   }
-  file.Close();  // Only read from: a failed close loses nothing.
 
   if (byte_count < prc::kHeaderSize) return Fail(Message::kAbnormal);
   const prc::Header header = prc::ReadHeader(buffer.get());
@@ -44,14 +56,17 @@ int main(int argc, char* argv[]) {
   cli::Say(Message::kKey, header.key);
   prc::Descramble(buffer.get(), byte_count, header.key);
 
-  switch (prc::WriteAndSwap(std::move(buffer), header.payload_length, file.permissions(), input,
-                            names)) {
+  switch (prc::WriteAndSwap(*folder, name, file->info(), names, std::move(buffer),
+                            header.payload_length)) {
     case prc::SwapResult::kSwapped:
       break;
-    case prc::SwapResult::kCannotWrite:
-      return Fail(Message::kCannotWrite);
     case prc::SwapResult::kBackupExists:
       return Fail(Message::kBackupExists);
+    case prc::SwapResult::kCannotWrite:
+    case prc::SwapResult::kMoveFailed:
+    case prc::SwapResult::kRollbackFailed:
+    case prc::SwapResult::kNotDurable:
+      return Fail(Message::kCannotWrite);
   }
   cli::Say(Message::kOk);
   return cli::kExitOk;

@@ -1,53 +1,68 @@
 #include "prc/replace.h"
 
-#include "prc/file.h"
-#include "prc/move.h"
+#include "prc/process.h"
 
 namespace prc {
 namespace {
 
-// Stores `size` bytes durably in a regular file at `path`. On failure removes what it
-// wrote; a name it could not open as its own is left alone.
-bool WriteDurably(const std::string& path, const std::uint8_t* data, std::size_t size,
-                  std::uint32_t permissions) {
-  File file;
-  if (!file.CreateForWriting(path)) return false;
-  // Permissions first: the file never holds the payload with wider access than the input.
-  if (file.SetPermissions(permissions) && file.WriteFull(data, size) && file.Sync() &&
-      file.Close()) {
-    return true;
-  }
-  file.Close();
-  RemoveFile(path);
-  return false;
+// Whether `held` is a temporary file this tool may have left behind, safe to remove: a
+// regular file with no other name, the caller's own, and not `like`'s file.
+bool IsOwnLeftover(const FileInfo& held, const FileInfo& like) {
+  return held.regular && held.links == 1 && held.owned_by_caller && !held.SameFileAs(like);
 }
 
 }  // namespace
 
 SideNames SideNamesFor(const std::string& input) { return {input + ".$$$", input + ".BAK"}; }
 
-SwapResult WriteAndSwap(WorkBuffer buffer, std::uint32_t payload_length, std::uint32_t permissions,
-                        const std::string& input, const SideNames& names) {
+bool WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
+                    const std::uint8_t* data, std::size_t size) {
+  FileInfo held;
+  if (folder.Inspect(temp, &held)) {
+    if (!IsOwnLeftover(held, like) || !folder.Remove(temp)) return false;
+  }
+  std::unique_ptr<WritableFile> file = folder.CreateNew(temp);
+  if (!file) return false;
+  // Owner and permissions first: the file never holds the payload with wider access
+  // than the input has.
+  if (file->TakeOwnerAndPermissionsOf(like) && file->WriteFull(data, size) && file->Sync() &&
+      file->Close()) {
+    return true;
+  }
+  file.reset();
+  (void)folder.Remove(temp);
+  return false;
+}
+
+SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo& input_info,
+                        const SideNames& names, WorkBuffer buffer, std::uint32_t payload_length) {
   const bool written =
-      WriteDurably(names.temp, buffer.get() + kHeaderSize, payload_length, permissions);
+      WriteTemporary(folder, names.temp, input_info, buffer.get() + kHeaderSize, payload_length);
   buffer.reset();  // The payload is on disk or lost; the moves need no memory.
   if (!written) return SwapResult::kCannotWrite;
 
-  switch (MoveNoReplace(input, names.backup)) {
+  // From the first move to the folder's sync, a signal waits: the swap is never left
+  // half made, and a temporary file that holds the payload on a failure stays.
+  const SignalsHeld held;
+  switch (folder.MoveNoReplace(input, names.backup)) {
     case MoveResult::kMoved:
       break;
     case MoveResult::kDestinationExists:
+      folder.Keep(names.temp);
       return SwapResult::kBackupExists;
     case MoveResult::kFailed:
-      return SwapResult::kCannotWrite;
+      folder.Keep(names.temp);
+      return SwapResult::kMoveFailed;
   }
-  if (MoveNoReplace(names.temp, input) != MoveResult::kMoved) {
+  if (folder.MoveNoReplace(names.temp, input) != MoveResult::kMoved) {
+    folder.Keep(names.temp);
     // Put the original back under its own name. Should that fail too, it stays whole
     // under the backup name, and the payload under the temp name.
-    (void)MoveNoReplace(names.backup, input);
-    return SwapResult::kCannotWrite;
+    return folder.MoveNoReplace(names.backup, input) == MoveResult::kMoved
+               ? SwapResult::kMoveFailed
+               : SwapResult::kRollbackFailed;
   }
-  return SwapResult::kSwapped;
+  return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
 }
 
 }  // namespace prc

@@ -2,10 +2,12 @@
 #ifndef PRC_REPLACE_H_
 #define PRC_REPLACE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "prc/container.h"
+#include "prc/folder.h"
 
 namespace prc {
 
@@ -18,28 +20,36 @@ struct SideNames {
 
 SideNames SideNamesFor(const std::string& input);
 
+// Stores `size` bytes at `data` durably in a new file `temp` in `folder`, owned like
+// `like` where the system allows and with its permission bits, which are set before any
+// byte is written. The file is always created afresh, never written in place: a leftover
+// at `temp` is removed first, but only when it is a regular file with one name, owned by
+// the caller and not the file `like` describes; anything else there fails the call and
+// is left as it was. On any failure a file this call created is removed. False on
+// failure.
+[[nodiscard]] bool WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
+                                  const std::uint8_t* data, std::size_t size);
+
 enum class SwapResult {
-  kSwapped,
-  kCannotWrite,   // the payload could not be stored, or a move failed
-  kBackupExists,  // the backup name was taken, so the input was left in place
+  kSwapped,        // `input` holds the payload, names.backup the original; no temp file
+  kCannotWrite,    // the payload could not be stored: `input` untouched, no backup made
+  kBackupExists,   // the backup name was taken: `input` and it untouched; temp holds payload
+  kMoveFailed,     // a move failed: the original back under `input`; temp holds payload
+  kRollbackFailed, // the second move and the move back failed: the original under
+                   // names.backup, the payload under names.temp
+  kNotDurable,     // both moves made, but the folder could not be synced: the files are
+                   // as for kSwapped, but may not survive a power cut
 };
 
-// Writes the `payload_length` bytes that follow the header in `buffer` to names.temp,
-// with the permission bits `permissions`, and syncs them to disk; releases `buffer`;
-// then moves `input` to names.backup and names.temp to `input`, neither move ever
-// replacing anything. `payload_length` must be at most kMaxPayloadLength.
-//
-// The input's bytes are never rewritten, only moved, and are never lost:
-//  - kSwapped: `input` holds the payload, names.backup the original; no temp file.
-//  - kCannotWrite before the moves: `input` is untouched and no backup is made; a temp
-//    file this call wrote is removed, and anything else at names.temp is left as it was.
-//  - kBackupExists: `input` and the existing backup are untouched; names.temp holds the
-//    payload.
-//  - kCannotWrite from a move: the original is back under `input` (or, if even that move
-//    fails, under names.backup); names.temp holds the payload.
-[[nodiscard]] SwapResult WriteAndSwap(WorkBuffer buffer, std::uint32_t payload_length,
-                                      std::uint32_t permissions, const std::string& input,
-                                      const SideNames& names);
+// Writes the `payload_length` bytes that follow the header in `buffer` to names.temp (as
+// WriteTemporary, like the opened input `input_info`); releases `buffer`; then, with the
+// signals that end a run held back, moves `input` to names.backup and names.temp to
+// `input`, neither move ever replacing anything, and syncs the folder. All names are in
+// `folder`. `payload_length` must be at most kMaxPayloadLength. The input's bytes are
+// never rewritten, only moved, and are never lost.
+[[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,
+                                      const FileInfo& input_info, const SideNames& names,
+                                      WorkBuffer buffer, std::uint32_t payload_length);
 
 }  // namespace prc
 

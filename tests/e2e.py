@@ -381,7 +381,7 @@ class SwapFailures(Case):
             ("renameat2", "2..3", "EIO", {"A.PRC.BAK": GOOD, "A.PRC.$$$": RESTORED}),
             ("fsync", "1", "EIO", {"A.PRC": GOOD}),
             ("write", "1", "ENOSPC", {"A.PRC": GOOD}),
-            ("close", "2", "EIO", {"A.PRC": GOOD}),
+            ("close", "1", "EIO", {"A.PRC": GOOD}),
         ]
         for call, when, errno, after in rows:
             with self.subTest(call=call, when=when):

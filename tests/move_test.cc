@@ -1,4 +1,4 @@
-#include "prc/move.h"
+#include "prc/folder.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,12 @@ class MoveTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::string Path(const char* name) const { return (dir_ / name).string(); }
+  MoveResult Move(const char* from, const char* to) const {
+    std::string name;
+    const std::unique_ptr<Folder> folder = OpenFolder(Path(from), &name);
+    EXPECT_EQ(name, from);
+    return folder ? folder->MoveNoReplace(from, to) : MoveResult::kFailed;
+  }
   void Write(const char* name, const std::string& text) const {
     std::ofstream(Path(name), std::ios::binary) << text;
   }
@@ -38,7 +44,7 @@ class MoveTest : public ::testing::Test {
 
 TEST_F(MoveTest, MovesToAFreeName) {
   Write("from", "payload");
-  EXPECT_EQ(MoveNoReplace(Path("from"), Path("to")), MoveResult::kMoved);
+  EXPECT_EQ(Move("from", "to"), MoveResult::kMoved);
   EXPECT_FALSE(fs::exists(Path("from")));
   EXPECT_EQ(Read("to"), "payload");
 }
@@ -57,7 +63,7 @@ TEST_F(MoveTest, NeverReplacesWhateverHoldsTheName) {
     Write("from", "payload");
     row.make(Path("to"));
     const fs::file_status before = fs::symlink_status(Path("to"));
-    EXPECT_EQ(MoveNoReplace(Path("from"), Path("to")), MoveResult::kDestinationExists) << row.what;
+    EXPECT_EQ(Move("from", "to"), MoveResult::kDestinationExists) << row.what;
     EXPECT_EQ(Read("from"), "payload") << row.what;
     EXPECT_EQ(fs::symlink_status(Path("to")).type(), before.type()) << row.what;
     fs::remove_all(Path("to"));
@@ -65,7 +71,7 @@ TEST_F(MoveTest, NeverReplacesWhateverHoldsTheName) {
 }
 
 TEST_F(MoveTest, MissingSourceFails) {
-  EXPECT_EQ(MoveNoReplace(Path("absent"), Path("to")), MoveResult::kFailed);
+  EXPECT_EQ(Move("absent", "to"), MoveResult::kFailed);
   EXPECT_FALSE(fs::exists(fs::symlink_status(Path("to"))));
 }
 

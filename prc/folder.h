@@ -1,0 +1,128 @@
+// The folder that holds a file the tool works on, opened once, and the files in it.
+//
+// Every open, create, move, removal and sync after OpenFolder names a file inside the
+// folder that was opened, never a path looked up afresh, so a folder renamed, replaced
+// or relinked while the tool runs cannot send the work elsewhere. The implementation is
+// chosen by the build, one file per platform; its handles stay inside that file.
+#ifndef PRC_FOLDER_H_
+#define PRC_FOLDER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace prc {
+
+// What the tool learns of a file, by name or by open handle.
+struct FileInfo {
+  // Equal for two names of one file, different for two files.
+  std::uint64_t device = 0;
+  std::uint64_t number = 0;
+  bool regular = false;  // a plain file: not a directory, link, device, FIFO or socket
+  std::uint32_t links = 0;
+  bool owned_by_caller = false;  // owned by the user this process runs as
+  // Permission bits (no set-user-ID, set-group-ID or sticky bit), owner and group, as
+  // the platform keeps them; zero where it keeps none.
+  std::uint32_t permissions = 0;
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+
+  [[nodiscard]] bool SameFileAs(const FileInfo& other) const {
+    return device == other.device && number == other.number;
+  }
+};
+
+// A file open for reading. Closed when destroyed, which also drops its lock.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+
+  // What the file is, as of when it was opened.
+  [[nodiscard]] virtual const FileInfo& info() const = 0;
+
+  // Takes an exclusive lock on the file that only other lockers see, without waiting.
+  // False when another process holds it, or no lock can be had. Held until destruction.
+  [[nodiscard]] virtual bool LockExclusive() = 0;
+
+  // Reads until `size` bytes have come or the file ends, setting `*count` to the number
+  // that came. Interrupted reads are retried. False on a read error.
+  [[nodiscard]] virtual bool ReadFull(std::uint8_t* data, std::size_t size,
+                                      std::size_t* count) = 0;
+};
+
+// A file this process created, open for writing. Closed when destroyed.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+
+  // Gives the file the owner and group of `like` where the system lets this process
+  // (always as the superuser; the group alone where the caller belongs to it), then
+  // `like`'s permission bits. A refused owner or group is not an error; a failure to set
+  // the permission bits is. Does nothing, successfully, where the platform keeps neither.
+  [[nodiscard]] virtual bool TakeOwnerAndPermissionsOf(const FileInfo& like) = 0;
+
+  // Writes all `size` bytes, retrying interrupted writes. False on an error or a short
+  // write (full disk, file-size limit).
+  [[nodiscard]] virtual bool WriteFull(const std::uint8_t* data, std::size_t size) = 0;
+
+  // Flushes the file's data and size to the storage device.
+  [[nodiscard]] virtual bool Sync() = 0;
+
+  // Closes the file. False when the close reports an error, which for a written file
+  // means its data may not have been stored. Closing again does nothing.
+  virtual bool Close() = 0;
+};
+
+enum class MoveResult {
+  kMoved,
+  kDestinationExists,  // `to` names something already; nothing was changed.
+  kFailed,             // any other failure; nothing was changed.
+};
+
+class Folder {
+ public:
+  virtual ~Folder() = default;
+
+  // Opens `name` for reading. Follows a symbolic link; never blocks, not even on a FIFO;
+  // fails, leaving nothing open, when what it opened is not a regular file. The check is
+  // made on the opened file, not the name. Null on failure.
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) = 0;
+
+  // Looks at what `name` is, without following a symbolic link. False when nothing is
+  // there or it cannot be looked at.
+  [[nodiscard]] virtual bool Inspect(const std::string& name, FileInfo* info) = 0;
+
+  // Looks at the file `name` leads to, following a symbolic link.
+  [[nodiscard]] virtual bool InspectTarget(const std::string& name, FileInfo* info) = 0;
+
+  // Creates `name` as a new, empty regular file readable and writable by its owner
+  // alone, and opens it for writing. Fails, changing nothing, when anything at all holds
+  // the name. Until this folder moves or removes that name, a signal that ends the
+  // process removes it (see process.h). Null on failure.
+  [[nodiscard]] virtual std::unique_ptr<WritableFile> CreateNew(const std::string& name) = 0;
+
+  // From now on a signal no longer removes `name`, a file CreateNew made that is to stay.
+  virtual void Keep(const std::string& name) = 0;
+
+  // Removes the name `name`; never a directory. False when it could not.
+  virtual bool Remove(const std::string& name) = 0;
+
+  // Renames `from` to `to` in one step that fails when `to` names anything at all (a
+  // file, a directory, a symbolic link, dangling or not), leaving both as they were.
+  // Symbolic links are moved themselves, never followed.
+  [[nodiscard]] virtual MoveResult MoveNoReplace(const std::string& from,
+                                                 const std::string& to) = 0;
+
+  // Makes the folder's entries (the names created, moved and removed in it) durable.
+  [[nodiscard]] virtual bool Sync() = 0;
+};
+
+// Opens the folder that holds `path` (the part before its last separator; the current
+// folder when there is none) and sets `*name` to the rest, the name inside it. Null when
+// the folder cannot be opened.
+[[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
+
+}  // namespace prc
+
+#endif  // PRC_FOLDER_H_

@@ -1,0 +1,89 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "prc/process.h"
+#include "prc/process_posix.h"
+
+namespace prc {
+namespace {
+
+constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP};
+
+// What a terminating signal removes. Written only while the signals are held, so the
+// handler never sees it half made.
+volatile std::sig_atomic_t cleanup_armed = 0;
+int cleanup_folder = -1;
+char cleanup_name[kMaxSignalCleanupName];
+
+int hold_depth = 0;
+sigset_t mask_before_hold;
+
+sigset_t TerminatingSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int sig : kTerminating) sigaddset(&set, sig);
+  return set;
+}
+
+extern "C" void OnTerminatingSignal(int sig) {
+  const int saved_errno = errno;
+  if (cleanup_armed != 0) unlinkat(cleanup_folder, cleanup_name, 0);
+  // The signal is blocked while its handler runs: raised again with the default action,
+  // it ends the process as soon as the handler returns.
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+  errno = saved_errno;
+}
+
+}  // namespace
+
+void PrepareProcess() {
+  // open() takes the lowest free number, so each closed stream is filled in order.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) close(null);
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = OnTerminatingSignal;
+  action.sa_mask = TerminatingSet();
+  for (const int sig : kTerminating) {
+    struct sigaction before {};
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+SignalsHeld::SignalsHeld() {
+  if (hold_depth++ > 0) return;
+  const sigset_t set = TerminatingSet();
+  sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
+}
+
+SignalsHeld::~SignalsHeld() {
+  if (--hold_depth > 0) return;
+  sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+}
+
+bool RemoveOnSignal(int folder, const char* name) {
+  if (std::strlen(name) >= sizeof cleanup_name) return false;
+  std::strcpy(cleanup_name, name);
+  cleanup_folder = folder;
+  cleanup_armed = 1;
+  return true;
+}
+
+void KeepOnSignal(int folder) {
+  if (cleanup_folder == folder) cleanup_armed = 0;
+}
+
+bool RemovesOnSignal(int folder, const char* name) {
+  return cleanup_armed != 0 && cleanup_folder == folder && std::strcmp(cleanup_name, name) == 0;
+}
+
+}  // namespace prc
