@@ -11,8 +11,11 @@ POSIX tool.
 """
 
 import argparse
+import hashlib
 import os
+import platform
 import random
+import re
 import resource
 import shlex
 import shutil
@@ -22,6 +25,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 TOOL = []
@@ -111,14 +115,38 @@ def snapshot(root):
     return tree
 
 
+def describe(what):
+    """A short, comparable stand-in for one snapshot entry: a file by length and hash."""
+    if isinstance(what, bytes):
+        return f"{len(what)} bytes, sha256 {hashlib.sha256(what).hexdigest()[:16]}"
+    return repr(what)
+
+
+def tree_differences(got, want):
+    """Lines that say how two snapshots differ, naming the first differing byte of a file."""
+    lines = []
+    for name in sorted(set(got) | set(want)):
+        a, b = got.get(name, "absent"), want.get(name, "absent")
+        if a == b:
+            continue
+        line = f"{name}: got {describe(a)}, want {describe(b)}"
+        if isinstance(a, bytes) and isinstance(b, bytes):
+            at = next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
+            line += f"; first difference at offset {at}"
+        lines.append(line)
+    return lines
+
+
 def key_line(key):
     return b"decode key = 0x%04x ... " % key
 
 
 def limit(resource_id, value):
+    """Sets a resource limit in the child. Signals keep their default actions there
+    (subprocess restores SIGXFSZ, which Python itself ignores), so a tool that does not
+    guard against the file-size limit is killed by it."""
     def apply():
         resource.setrlimit(resource_id, (value, value))
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
     return apply
 
 
@@ -142,12 +170,18 @@ class Case(unittest.TestCase):
             err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
         return p.returncode, p.stdout, err
 
+    def assertTree(self, want):
+        """Checks that the scratch folder holds exactly `want`."""
+        differences = tree_differences(snapshot(self.root), want)
+        if differences:
+            self.fail("the files differ:\n  " + "\n  ".join(differences))
+
     def check(self, tree, args, status, out, err, after, **run):
         """Lays `tree`, runs the tool, and checks its status, streams and the tree after."""
         lay(self.root, tree)
         got = self.run_tool(args, **run)
         self.assertEqual(got, (status, out, err))
-        self.assertEqual(snapshot(self.root), after)
+        self.assertTree(after)
 
     def refused(self, tree, args, message, **run):
         self.check(tree, args, 1, b"", message + EOL, snapshot_of(tree), **run)
@@ -201,7 +235,7 @@ class Refusals(Case):
                     status, out, err = self.run_tool(args)
                     self.assertEqual((status, out), (1, b""))
                     self.assertRegex(err, rb"^Usage: \S*unprc\.exe \(\.PRC File\)\r\n$")
-                    self.assertEqual(snapshot(self.root), {"A.PRC": GOOD})
+                    self.assertTree({"A.PRC": GOOD})
 
     def test_usage_names_program_as_invoked(self):
         if NATIVE:
@@ -298,8 +332,7 @@ class Restores(Case):
         lay(self.root, {"A.PRC": GOOD})
         os.link(os.path.join(self.root, "A.PRC"), os.path.join(self.root, "other.PRC"))
         self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
-        self.assertEqual(snapshot(self.root),
-                         {"A.PRC": RESTORED, "A.PRC.BAK": GOOD, "other.PRC": GOOD})
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD, "other.PRC": GOOD})
 
     @posix_only
     def test_path_through_a_linked_folder(self):
@@ -310,14 +343,18 @@ class Restores(Case):
 
     @posix_only
     def test_permission_bits_are_kept(self):
-        for mode in (0o600, 0o640, 0o644, 0o755, 0o400):
+        # The restored file takes the permission bits, never set-user-ID, set-group-ID or
+        # sticky; the backup is the original itself, so it keeps all of its mode.
+        for mode, want in ((0o600, 0o600), (0o640, 0o640), (0o644, 0o644), (0o755, 0o755),
+                           (0o400, 0o400), (0o4755, 0o755), (0o2750, 0o750), (0o1644, 0o644)):
             with self.subTest(mode=oct(mode)):
                 self.setUp()
                 lay(self.root, {"A.PRC": GOOD})
                 os.chmod(os.path.join(self.root, "A.PRC"), mode)
                 self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
-                for name in ("A.PRC", "A.PRC.BAK"):
-                    self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.root, name)).st_mode), mode)
+                modes = [stat.S_IMODE(os.stat(os.path.join(self.root, n)).st_mode)
+                         for n in ("A.PRC", "A.PRC.BAK")]
+                self.assertEqual(modes, [want, mode])
 
 
 class SwapFailures(Case):
@@ -351,8 +388,8 @@ class SwapFailures(Case):
         lay(self.root, {"A.PRC": GOOD, "victim": b"not to be touched"})
         os.link(os.path.join(self.root, "victim"), os.path.join(self.root, "A.PRC.$$$"))
         self.assertEqual(self.run_tool(["A.PRC"])[:2], (1, key_line(GOOD_KEY)))
-        self.assertEqual(snapshot(self.root), {"A.PRC": GOOD, "victim": b"not to be touched",
-                                               "A.PRC.$$$": b"not to be touched"})
+        self.assertTree({"A.PRC": GOOD, "victim": b"not to be touched",
+                         "A.PRC.$$$": b"not to be touched"})
 
     def test_temp_name_too_long(self):
         name = "n" * 252  # the input's name fits; with a suffix it does not
@@ -391,6 +428,148 @@ class SwapFailures(Case):
                 strace = ["strace", "-f", "-qqq", "-o", os.devnull, *paths, "-e", f"trace={call}",
                           "-e", f"inject={call}:error={errno}:when={when}"]
                 self.failed({"A.PRC": GOOD}, CANNOT_WRITE, after, prefix=strace)
+
+
+NOBODY = 65534  # the unprivileged user and group of Debian and most Linux systems
+
+# System-call numbers on x86-64, to see where a held run stands.
+SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "renameat2": 316}
+
+
+def root_only(test):
+    def run_as_root(self):
+        if not NATIVE or os.geteuid() != 0:
+            self.skipTest("needs a native POSIX tool run by root, to lay other users' files")
+        test(self)
+    return run_as_root
+
+
+class Hostile(Case):
+    """What another process, another user or a signal does while the tool runs, or has
+    laid at its names: the scrambled bytes stay whole, nobody else's file is written, and
+    a failure leaves the files as the outcome table says."""
+
+    def run_held(self, args, call, action, when=1):
+        """Runs the tool under strace, held for two seconds on entry to its `when`th
+        `call`; runs `action(pid)` while it is held; returns status and both streams."""
+        if not NATIVE or platform.machine() != "x86_64" or shutil.which("strace") is None:
+            self.skipTest("needs a native x86-64 tool and strace")
+        cmd = ["strace", "-f", "-qqq", "-o", os.devnull, "-e", f"trace={call}",
+               "-e", f"inject={call}:when={when}:delay_enter=2000000"] + TOOL + list(args)
+        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+        p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, env=env)
+        deadline = time.monotonic() + 30
+        while True:
+            self.assertLess(time.monotonic(), deadline, f"the tool never reached {call}")
+            try:
+                with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
+                    pid = int(f.read().split()[0])
+                with open(f"/proc/{pid}/syscall") as f:
+                    if f.read().split()[0] == str(SYSCALL_NUMBERS[call]):
+                        break
+            except (OSError, IndexError, ValueError):
+                pass
+            time.sleep(0.002)
+        action(pid)
+        out, err = p.communicate(timeout=60)
+        err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
+        return p.returncode, out, err
+
+    def test_input_is_a_link_to_its_own_temporary_name(self):
+        if not NATIVE:
+            self.skipTest("needs POSIX symbolic links")
+        tree = {"X": Link("X.$$$"), "X.$$$": GOOD}
+        self.check(tree, ["X"], 1, key_line(GOOD_KEY), CANNOT_WRITE + EOL, tree)
+
+    def test_signals(self):
+        # Each row: the call the run is held at, the signal sent then, and the files after.
+        # Before the moves the temporary file goes; during them the signal waits for the
+        # swap to be made, and then ends the run before OK.
+        swapped = {"A.PRC": RESTORED, "A.PRC.BAK": GOOD}
+        rows = [("fchmod", 1, signal.SIGINT, {"A.PRC": GOOD}),
+                ("write", 2, signal.SIGHUP, {"A.PRC": GOOD}),
+                ("fsync", 1, signal.SIGTERM, {"A.PRC": GOOD}),
+                ("renameat2", 1, signal.SIGTERM, swapped),
+                ("renameat2", 2, signal.SIGINT, swapped)]
+        for call, when, sig, after in rows:
+            with self.subTest(call=call, when=when, signal=sig.name):
+                self.setUp()
+                lay(self.root, {"A.PRC": GOOD})
+                got = self.run_held(["A.PRC"], call, lambda pid: os.kill(pid, sig), when)
+                self.assertEqual(got, (-sig, key_line(GOOD_KEY), b""))
+                self.assertTree(after)
+
+    def test_folder_swapped_for_a_link_mid_run(self):
+        # The moves happen in the folder that was opened, not in whatever its name leads
+        # to by then.
+        other = container(b"another folder's file")
+        lay(self.root, {"d/A.PRC": GOOD, "other/A.PRC": other})
+
+        def swap(_):
+            os.rename(os.path.join(self.root, "d"), os.path.join(self.root, "d2"))
+            os.symlink("other", os.path.join(self.root, "d"))
+        got = self.run_held(["d/A.PRC"], "fsync", swap)
+        self.assertEqual(got, (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
+        self.assertTree({"d": Link("other"), "d2": Dir, "d2/A.PRC": RESTORED, "d2/A.PRC.BAK": GOOD,
+                         "other": Dir, "other/A.PRC": other})
+
+    @posix_only
+    def test_closed_standard_streams_are_never_taken_by_a_file(self):
+        if shutil.which("strace") is None:
+            self.skipTest("needs strace")
+        lay(self.root, {"A.PRC": GOOD})
+        log = os.path.join(self.root, "..", os.path.basename(self.root) + ".trace")
+        self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
+        got = self.run_tool([], prefix=["strace", "-f", "-qqq", "-o", log, "-e", "trace=execve,openat",
+                                        "sh", "-c", 'exec "$0" A.PRC <&- >&- 2>&-', TOOL[0]])
+        self.assertEqual(got, (0, b"", b""))
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
+        with open(log) as f:
+            trace = f.read().split("execve(", 2)[-1]  # the tool's own calls
+        # The null device fills the streams' numbers; every other file must come after.
+        numbers = [int(n) for n in re.findall(r"^\d+\s+openat\((?!.*/dev/null).*= (\d+)", trace, re.M)]
+        self.assertTrue(numbers, "no file was opened")
+        self.assertGreater(min(numbers), 2, "a file took a standard stream's number")
+
+    @root_only
+    def test_owner_and_group_are_kept(self):
+        lay(self.root, {"A.PRC": GOOD})
+        path = os.path.join(self.root, "A.PRC")
+        os.chown(path, NOBODY, NOBODY)
+        os.chmod(path, 0o640)
+        self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
+        st = os.stat(path)
+        self.assertEqual((st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)), (NOBODY, NOBODY, 0o640))
+
+    @root_only
+    def test_another_users_file_at_the_temporary_name_is_never_written(self):
+        # A shared sticky folder; the secret is root's own, the file at its temporary
+        # name another user's, open to all.
+        tree = {"shared/A.PRC": GOOD, "shared/A.PRC.$$$": b"theirs"}
+        lay(self.root, tree)
+        os.chmod(os.path.join(self.root, "shared"), 0o1777)
+        os.chmod(os.path.join(self.root, "shared/A.PRC"), 0o600)
+        theirs = os.path.join(self.root, "shared/A.PRC.$$$")
+        os.chown(theirs, NOBODY, NOBODY)
+        os.chmod(theirs, 0o666)
+        got = self.run_tool(["shared/A.PRC"])
+        self.assertEqual(got, (1, key_line(GOOD_KEY), CANNOT_WRITE + EOL))
+        self.assertTree(snapshot_of(tree))
+        self.assertEqual(os.stat(theirs).st_uid, NOBODY)
+
+    @root_only
+    def test_a_file_mounted_at_the_temporary_name_is_never_written(self):
+        lay(self.root, {"A.PRC": GOOD, "A.PRC.$$$": b"", "other": b"unrelated"})
+        mounted = os.path.join(self.root, "A.PRC.$$$")
+        if subprocess.run(["mount", "--bind", os.path.join(self.root, "other"), mounted],
+                          capture_output=True).returncode != 0:
+            self.skipTest("bind mounts are not allowed here")
+        self.addCleanup(subprocess.run, ["umount", mounted], capture_output=True)
+        got = self.run_tool(["A.PRC"])
+        self.assertEqual(got, (1, key_line(GOOD_KEY), CANNOT_WRITE + EOL))
+        self.assertTree({"A.PRC": GOOD, "A.PRC.$$$": b"unrelated", "other": b"unrelated"})
 
 
 def main():
