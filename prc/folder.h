@@ -47,8 +47,7 @@ class ReadableFile {
 
   // Reads until `size` bytes have come or the file ends, setting `*count` to the number
   // that came. Interrupted reads are retried. False on a read error.
-  [[nodiscard]] virtual bool ReadFull(std::uint8_t* data, std::size_t size,
-                                      std::size_t* count) = 0;
+  [[nodiscard]] virtual bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) = 0;
 };
 
 // A file this process created, open for writing. Closed when destroyed.

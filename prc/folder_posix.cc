@@ -54,7 +54,7 @@ class PosixReadableFile final : public ReadableFile {
   PosixReadableFile& operator=(const PosixReadableFile&) = delete;
   ~PosixReadableFile() override { CloseOnce(&fd_); }
 
-  const FileInfo& info() const override { return info_; }
+  [[nodiscard]] const FileInfo& info() const override { return info_; }
   void set_info(const FileInfo& info) { info_ = info; }
 
   bool LockExclusive() override {
@@ -103,7 +103,9 @@ class PosixWritableFile final : public WritableFile {
     return true;
   }
 
-  bool Sync() override { return Retry([&] { return fsync(fd_); }) == 0; }
+  bool Sync() override {
+    return Retry([&] { return fsync(fd_); }) == 0;
+  }
 
   bool Close() override { return CloseOnce(&fd_); }
 

@@ -1,3 +1,5 @@
+#include "prc/process_posix.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -6,7 +8,6 @@
 #include <cstring>
 
 #include "prc/process.h"
-#include "prc/process_posix.h"
 
 namespace prc {
 namespace {
@@ -34,8 +35,8 @@ extern "C" void OnTerminatingSignal(int sig) {
   if (cleanup_armed != 0) unlinkat(cleanup_folder, cleanup_name, 0);
   // The signal is blocked while its handler runs: raised again with the default action,
   // it ends the process as soon as the handler returns.
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+  (void)std::signal(sig, SIG_DFL);
+  (void)std::raise(sig);
   errno = saved_errno;
 }
 
@@ -48,7 +49,7 @@ void PrepareProcess() {
     const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (null >= 0 && null != fd) close(null);
   }
-  std::signal(SIGXFSZ, SIG_IGN);
+  (void)std::signal(SIGXFSZ, SIG_IGN);
   struct sigaction action {};
   action.sa_handler = OnTerminatingSignal;
   action.sa_mask = TerminatingSet();
@@ -71,8 +72,9 @@ SignalsHeld::~SignalsHeld() {
 }
 
 bool RemoveOnSignal(int folder, const char* name) {
-  if (std::strlen(name) >= sizeof cleanup_name) return false;
-  std::strcpy(cleanup_name, name);
+  const std::size_t size = std::strlen(name) + 1;
+  if (size > sizeof cleanup_name) return false;
+  std::memcpy(cleanup_name, name, size);
   cleanup_folder = folder;
   cleanup_armed = 1;
   return true;

@@ -31,14 +31,14 @@ SideNames SideNamesFor(const std::string& input);
                                   const std::uint8_t* data, std::size_t size);
 
 enum class SwapResult {
-  kSwapped,        // `input` holds the payload, names.backup the original; no temp file
-  kCannotWrite,    // the payload could not be stored: `input` untouched, no backup made
-  kBackupExists,   // the backup name was taken: `input` and it untouched; temp holds payload
-  kMoveFailed,     // a move failed: the original back under `input`; temp holds payload
-  kRollbackFailed, // the second move and the move back failed: the original under
-                   // names.backup, the payload under names.temp
-  kNotDurable,     // both moves made, but the folder could not be synced: the files are
-                   // as for kSwapped, but may not survive a power cut
+  kSwapped,         // `input` holds the payload, names.backup the original; no temp file
+  kCannotWrite,     // the payload could not be stored: `input` untouched, no backup made
+  kBackupExists,    // the backup name was taken: `input` and it untouched; temp holds payload
+  kMoveFailed,      // a move failed: the original back under `input`; temp holds payload
+  kRollbackFailed,  // the second move and the move back failed: the original under
+                    // names.backup, the payload under names.temp
+  kNotDurable,      // both moves made, but the folder could not be synced: the files are
+                    // as for kSwapped, but may not survive a power cut
 };
 
 // Writes the `payload_length` bytes that follow the header in `buffer` to names.temp (as

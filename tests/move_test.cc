@@ -1,5 +1,3 @@
-#include "prc/folder.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +5,8 @@
 #include <functional>
 #include <iterator>
 #include <string>
+
+#include "prc/folder.h"
 
 namespace prc {
 namespace {
