@@ -53,7 +53,7 @@ class WindowsReadableFile final : public ReadableFile {
  public:
   explicit WindowsReadableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
 
-  const FileInfo& info() const override { return info_; }
+  [[nodiscard]] const FileInfo& info() const override { return info_; }
 
   bool LockExclusive() override {
     // One byte far past any end the file can have: readers of the data are not blocked,
