@@ -13,14 +13,15 @@ namespace prc {
 // without waiting on the block's result. Three shuffles in all: they are what bounds it.
 PRC_VECTOR_KERNEL("avx2")
 std::uint16_t DescrambleWordsAvx2(std::uint8_t* words, std::size_t count, std::uint16_t key) {
+  std::size_t i = WordsBeforeAlignment(words, count, 32);
+  key = DescrambleWordsPortable(words, i, key);
+  // Made after that call, so that no vector lives across it on the stack.
   const __m128i lower_top = _mm_setr_epi8(-128, -128, -128, -128, -128, -128, -128, -128,  //
                                           6, 7, 6, 7, 6, 7, 6, 7);
   const __m256i to_upper_quarter = _mm256_broadcastsi128_si256(lower_top);
   const __m256i to_every_word = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(14, 15, 14, 15, 14, 15, 14, 15, 14, 15, 14, 15, 14, 15, 14, 15));
   const __m256i zero = _mm256_setzero_si256();
-  std::size_t i = WordsBeforeAlignment(words, count, 32);
-  key = DescrambleWordsPortable(words, i, key);
   __m256i carry = _mm256_set1_epi16(static_cast<std::int16_t>(key));
   for (; i + 16 <= count; i += 16) {
     auto* p = reinterpret_cast<__m256i*>(words + 2 * i);
