@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
-#include <string>
+#include <vector>
 
 #include "prc/container.h"
 #include "prc/kernel.h"
@@ -26,6 +26,11 @@ constexpr auto kBytes = static_cast<std::int64_t>(prc::kWorkBufferSize);
 // The words after the header, where the tool runs the kernel.
 constexpr std::size_t kWords = (prc::kWorkBufferSize - prc::kHeaderSize) / 2;
 
+// The set at index state.range(0) of prc::KernelSets().
+const prc::KernelSet& SetUnderTest(const benchmark::State& state) {
+  return prc::KernelSets()[static_cast<std::size_t>(state.range(0))];
+}
+
 void RunKernel(benchmark::State& state, prc::WordKernel kernel) {
   const prc::WorkBuffer buffer = RandomBuffer();
   for (auto _ : state) {
@@ -34,6 +39,19 @@ void RunKernel(benchmark::State& state, prc::WordKernel kernel) {
   }
   state.SetBytesProcessed(state.iterations() * kBytes);
 }
+
+void BM_Descramble(benchmark::State& state) { RunKernel(state, SetUnderTest(state).descramble); }
+void BM_Scramble(benchmark::State& state) { RunKernel(state, SetUnderTest(state).scramble); }
+
+// One run for each set that the processor has, by its index.
+void EverySetThatRunsHere(benchmark::internal::Benchmark* benchmark) {
+  const std::vector<prc::KernelSet>& sets = prc::KernelSets();
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    if (sets[i].runs_here) benchmark->Arg(static_cast<std::int64_t>(i));
+  }
+}
+BENCHMARK(BM_Descramble)->Apply(EverySetThatRunsHere);
+BENCHMARK(BM_Scramble)->Apply(EverySetThatRunsHere);
 
 void BM_Memcpy(benchmark::State& state) {
   const prc::WorkBuffer from = RandomBuffer();
@@ -49,15 +67,11 @@ BENCHMARK(BM_Memcpy);
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  for (const prc::KernelSet& set : prc::KernelSets()) {
-    if (!set.runs_here) {
-      std::printf("kernel %s: not measured, this processor lacks it\n", set.name);
-      continue;
-    }
-    std::printf("kernel %s: measured\n", set.name);
-    const std::string name = set.name;
-    benchmark::RegisterBenchmark(("descramble/" + name).c_str(), RunKernel, set.descramble);
-    benchmark::RegisterBenchmark(("scramble/" + name).c_str(), RunKernel, set.scramble);
+  // The benchmarks name a set by its index in this list.
+  const std::vector<prc::KernelSet>& sets = prc::KernelSets();
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    std::printf("kernel %zu %s: %s\n", i, sets[i].name,
+                sets[i].runs_here ? "measured" : "not measured, this processor lacks it");
   }
   std::printf("kernel the tool uses here: %s\n", prc::FastestKernelSet().name);
   benchmark::Initialize(&argc, argv);

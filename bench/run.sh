@@ -48,13 +48,14 @@ fi
 echo "== kernels: the payload of a full 1 MiB work buffer (medians of 20, interleaved)"
 build-bench/bench/descramble_bench --benchmark_repetitions=20 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 2>/dev/null |
-  awk '/^kernel .*lacks/ || /^kernel the tool/ { print "  " $0 }
-       /^kernel .*measured/ { set[++n] = substr($2, 1, length($2) - 1) }
+  awk '/^kernel [0-9]+ .*lacks/ { print "  kernel " substr($0, length($1 " " $2 " ") + 1) }
+       /^kernel the tool/ { print "  " $0 }
+       /^kernel [0-9]+ .*: measured/ { set[++n] = substr($3, 1, length($3) - 1); index_of[set[n]] = $2 }
        /_median/ { for (i = 1; i <= NF; i++) if ($i ~ /^bytes_per_second=/) { split($i, v, "=");
          name = $1; sub(/_median$/, "", name); rate[name] = v[2] } }
        function gb(r) { return r ~ /M\/s$/ ? (r + 0) / 1024 : r + 0 }
        END { printf "  %-20s %6.1f GiB/s\n", "memcpy", gb(rate["BM_Memcpy"])
              for (d = 1; d <= 2; d++) for (k = 1; k <= n; k++) {
-               name = (d == 1 ? "descramble/" : "scramble/") set[k]
-               printf "  %-20s %6.1f GiB/s, / memcpy %.2f\n", name, gb(rate[name]),
-                 gb(rate[name]) / gb(rate["BM_Memcpy"]) } }'
+               r = rate[(d == 1 ? "BM_Descramble/" : "BM_Scramble/") index_of[set[k]]]
+               printf "  %-20s %6.1f GiB/s, / memcpy %.2f\n",
+                 (d == 1 ? "descramble/" : "scramble/") set[k], gb(r), gb(r) / gb(rate["BM_Memcpy"]) } }'
