@@ -1,10 +1,15 @@
-// Descrambling the full work buffer beside memcpy of the same number of bytes.
+// Each kernel set this processor runs, descrambling and scrambling the payload of a full
+// work buffer, beside memcpy of the same number of bytes.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "prc/container.h"
+#include "prc/kernel.h"
+#include "prc/work_buffer.h"
 
 namespace {
 
@@ -18,16 +23,35 @@ prc::WorkBuffer RandomBuffer() {
 }
 
 constexpr auto kBytes = static_cast<std::int64_t>(prc::kWorkBufferSize);
+// The words after the header, where the tool runs the kernel.
+constexpr std::size_t kWords = (prc::kWorkBufferSize - prc::kHeaderSize) / 2;
 
-void BM_Descramble(benchmark::State& state) {
+// The set at index state.range(0) of prc::KernelSets().
+const prc::KernelSet& SetUnderTest(const benchmark::State& state) {
+  return prc::KernelSets()[static_cast<std::size_t>(state.range(0))];
+}
+
+void RunKernel(benchmark::State& state, prc::WordKernel kernel) {
   const prc::WorkBuffer buffer = RandomBuffer();
   for (auto _ : state) {
-    prc::Descramble(buffer.get(), prc::kWorkBufferSize, 0x1234);
+    benchmark::DoNotOptimize(kernel(buffer.get() + prc::kHeaderSize, kWords, 0x1234));
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * kBytes);
 }
-BENCHMARK(BM_Descramble);
+
+void BM_Descramble(benchmark::State& state) { RunKernel(state, SetUnderTest(state).descramble); }
+void BM_Scramble(benchmark::State& state) { RunKernel(state, SetUnderTest(state).scramble); }
+
+// One run for each set that the processor has, by its index.
+void EverySetThatRunsHere(benchmark::internal::Benchmark* benchmark) {
+  const std::vector<prc::KernelSet>& sets = prc::KernelSets();
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    if (sets[i].runs_here) benchmark->Arg(static_cast<std::int64_t>(i));
+  }
+}
+BENCHMARK(BM_Descramble)->Apply(EverySetThatRunsHere);
+BENCHMARK(BM_Scramble)->Apply(EverySetThatRunsHere);
 
 void BM_Memcpy(benchmark::State& state) {
   const prc::WorkBuffer from = RandomBuffer();
@@ -42,4 +66,17 @@ BENCHMARK(BM_Memcpy);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char* argv[]) {
+  // The benchmarks name a set by its index in this list.
+  const std::vector<prc::KernelSet>& sets = prc::KernelSets();
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    std::printf("kernel %zu %s: %s\n", i, sets[i].name,
+                sets[i].runs_here ? "measured" : "not measured, this processor lacks it");
+  }
+  std::printf("kernel the tool uses here: %s\n", prc::FastestKernelSet().name);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

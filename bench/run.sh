@@ -1,31 +1,61 @@
 #!/usr/bin/env bash
-# Measures unprc: whole runs on a 1 MiB input against dd conv=fsync and cp, then the
-# descrambling kernel against memcpy. Usage: bench/run.sh [ROUNDS]
+# Measures unprc: whole runs on a 1 MiB input, on disk against dd conv=fsync and on a
+# RAM-backed folder against cp; then each kernel this processor runs against memcpy.
+# Usage: bench/run.sh [ROUNDS]. BENCH_DIR picks the disk folder (default build-bench),
+# BENCH_RAM_DIR the RAM-backed one (default /dev/shm).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-300}
 cmake -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNPRC_BENCH=ON >/dev/null
-cmake --build build-bench --parallel >/dev/null
+cmake --build build-bench --parallel 2 >/dev/null
+root=$PWD
+tool=$root/build-bench/cli/unprc
 
-work=$(mktemp -d bench-XXXXXX --tmpdir="${BENCH_DIR:-$PWD/build-bench}")
-trap 'rm -rf "$work"' EXIT
+echo "== processor: $(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
+  "$(grep -m1 '^flags' /proc/cpuinfo | grep -ow 'sse2\|avx2\|avx512f\|avx512bw' | sort -u | xargs)"
+
+work=$(mktemp -d bench-XXXXXX --tmpdir="${BENCH_DIR:-$root/build-bench}")
+ram=${BENCH_RAM_DIR:-/dev/shm}
+ram_work=
+trap 'rm -rf "$work" ${ram_work:+"$ram_work"}' EXIT
 head -c 1048572 /dev/urandom >"$work/plain"
 build-bench/tests/mkprc "$work/plain" "$work/master.PRC"
 mkdir "$work/run"
 
-echo "== whole runs"
-UNPRC=$PWD/build-bench/cli/unprc build-bench/bench/whole_run "$rounds" "$work/run" "$work/master.PRC"
+# Runs the alternating rounds in folder $1 and keeps the lines that matter there.
+whole_runs() {
+  UNPRC=$tool build-bench/bench/whole_run "$rounds" "$1" "$work/master.PRC" | grep -v "$2"
+}
+
+echo "== whole runs on disk ($(stat -f -c %T "$work")): the floor is dd conv=fsync"
+whole_runs "$work/run" 'unprc / cp'
 # Peak resident size as GNU time reports it (%M, KiB): the median of 21 runs each.
 peak() { for _ in $(seq 21); do "$@"; done 2>&1 >/dev/null | sort -n | sed -n 11p; }
 cd "$work/run"
-tool=$OLDPWD/build-bench/cli/unprc
 echo "  peak RSS (GNU time %M, median of 21): unprc $(peak sh -c "cp ../master.PRC in.PRC && rm -f in.PRC.BAK && /usr/bin/time -f %M $tool in.PRC") KiB," \
   "dd $(peak /usr/bin/time -f %M dd if=../master.PRC of=out bs=1M conv=fsync status=none) KiB"
-cd "$OLDPWD"
+cd "$root"
 
-echo "== descrambling kernel: the full 1 MiB work buffer (medians of 20, interleaved)"
+# Where nothing waits on a disk the sync costs nothing and the tool's own work shows.
+if [ -d "$ram" ] && [ -w "$ram" ] && [[ "$(stat -f -c %T "$ram")" =~ ^(tmpfs|ramfs)$ ]]; then
+  ram_work=$(mktemp -d bench-XXXXXX --tmpdir="$ram")
+  echo "== whole runs on a RAM-backed folder ($(stat -f -c %T "$ram") at $ram): the floor is cp"
+  whole_runs "$ram_work" 'unprc / dd'
+else
+  echo "== whole runs on a RAM-backed folder: skipped, $ram is not a writable tmpfs (set BENCH_RAM_DIR)"
+fi
+
+echo "== kernels: the payload of a full 1 MiB work buffer (medians of 20, interleaved)"
 build-bench/bench/descramble_bench --benchmark_repetitions=20 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 2>/dev/null |
-  awk '/_median/ { for (i = 1; i <= NF; i++) if ($i ~ /^bytes_per_second=/) { split($i, v, "=");
-         rate[$1] = v[2]; print "  " $1, v[2] } }
-       END { printf "  descramble / memcpy: %.2f\n", rate["BM_Descramble_median"] / rate["BM_Memcpy_median"] }'
+  awk '/^kernel [0-9]+ .*lacks/ { print "  kernel " substr($0, length($1 " " $2 " ") + 1) }
+       /^kernel the tool/ { print "  " $0 }
+       /^kernel [0-9]+ .*: measured/ { set[++n] = substr($3, 1, length($3) - 1); index_of[set[n]] = $2 }
+       /_median/ { for (i = 1; i <= NF; i++) if ($i ~ /^bytes_per_second=/) { split($i, v, "=");
+         name = $1; sub(/_median$/, "", name); rate[name] = v[2] } }
+       function gb(r) { return r ~ /M\/s$/ ? (r + 0) / 1024 : r + 0 }
+       END { printf "  %-20s %6.1f GiB/s\n", "memcpy", gb(rate["BM_Memcpy"])
+             for (d = 1; d <= 2; d++) for (k = 1; k <= n; k++) {
+               r = rate[(d == 1 ? "BM_Descramble/" : "BM_Scramble/") index_of[set[k]]]
+               printf "  %-20s %6.1f GiB/s, / memcpy %.2f\n",
+                 (d == 1 ? "descramble/" : "scramble/") set[k], gb(r), gb(r) / gb(rate["BM_Memcpy"]) } }'

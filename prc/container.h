@@ -1,20 +1,20 @@
-// The scrambled container and the work buffer it is decoded in.
+// The scrambled container.
 //
 // A container is a 4-byte little-endian payload length followed by the scrambled
 // payload: 16-bit little-endian words, each XORed with the plain word before it, the
 // first with a key derived from the length. Everything here is pure computation on
-// memory: nothing reads or writes files.
+// memory: nothing allocates, reads or writes files. The work buffer it is decoded in, and
+// whose size bounds it, is in work_buffer.h.
 #ifndef PRC_CONTAINER_H_
 #define PRC_CONTAINER_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+
+#include "prc/work_buffer.h"
 
 namespace prc {
 
-// The tool reads at most this many bytes of a file, header included.
-inline constexpr std::size_t kWorkBufferSize = std::size_t{1} << 20;
 inline constexpr std::size_t kHeaderSize = 4;
 // The longest payload that lies wholly inside the work buffer.
 inline constexpr std::uint32_t kMaxPayloadLength = kWorkBufferSize - kHeaderSize;
@@ -44,16 +44,6 @@ void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key)
 // The exact inverse of Descramble, with the same contract: after Scramble then
 // Descramble with the same key, the bytes are as they were.
 void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key);
-
-// The work buffer is taken straight from the system, which hands out memory already
-// zeroed, so the fill costs no pass over it. One implementation per platform.
-struct WorkBufferDeleter {
-  void operator()(std::uint8_t* buffer) const;
-};
-using WorkBuffer = std::unique_ptr<std::uint8_t[], WorkBufferDeleter>;
-
-// Returns a zero-filled buffer of kWorkBufferSize bytes, or null when memory is short.
-[[nodiscard]] WorkBuffer NewWorkBuffer();
 
 }  // namespace prc
 

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "prc/kernel.h"
+#include "prc/work_buffer.h"
+#include "tests/byte_pair_model.h"
 
 namespace prc {
 namespace {
@@ -24,20 +28,12 @@ Bytes Decode(const Bytes& file) {
   return Bytes(buffer.get() + kHeaderSize, buffer.get() + kHeaderSize + header.payload_length);
 }
 
-// The rule as first stated, pair by pair: each plain pair is the scrambled pair XORed with
-// the plain pair before it, the first with the key's low and high bytes. The reference
-// for the fast kernels. Takes a file's bytes, header included, and the key.
+// The model's decoding of a file's bytes, header included, with `key`: the bytes and,
+// for an odd count, the one byte past them that the last pair takes in.
 Bytes ReferenceDescramble(const Bytes& file, std::uint16_t key) {
   Bytes out(file);
   out.resize(file.size() + (file.size() % 2));
-  auto r0 = static_cast<std::uint8_t>(key & 0xFF);
-  auto r1 = static_cast<std::uint8_t>(key >> 8);
-  for (std::size_t p = kHeaderSize; p < file.size(); p += 2) {
-    out[p] ^= r0;
-    out[p + 1] ^= r1;
-    r0 = out[p];
-    r1 = out[p + 1];
-  }
+  model::DescramblePairs(out.data(), kHeaderSize, file.size(), key);
   return out;
 }
 
@@ -127,18 +123,96 @@ TEST(Descramble, FullWorkBuffer) {
   EXPECT_EQ(buffer, ReferenceDescramble(file, 0xBEEF));
 }
 
-TEST(Kernels, EachMatchesReferenceAcrossBlockBoundaries) {
+}  // namespace
+
+// Test names and messages show a set by its name.
+void PrintTo(const KernelSet& set, std::ostream* out) { *out << set.name; }
+
+namespace {
+
+// Every kernel set this build holds, run where the processor has its instruction set and
+// reported as skipped, by name, where it does not.
+class KernelSetTest : public testing::TestWithParam<KernelSet> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().runs_here) GTEST_SKIP() << GetParam().name << ": this processor lacks it";
+  }
+};
+
+// Runs `kernel` and the model `reference` on the same random bytes: `words` words at
+// `offset` bytes from a 64-byte boundary, with random bytes before and after them that
+// neither may touch. Both the bytes and the returned word must agree.
+template <typename Model>
+void ExpectSameAsModel(WordKernel kernel, Model reference, std::size_t offset, std::size_t words,
+                       std::mt19937& rng) {
+  constexpr std::size_t kGuard = 64;
+  Bytes storage = RandomBytes(64 + offset + 2 * words + kGuard, rng);
+  std::uint8_t* const start =
+      storage.data() + (64 - reinterpret_cast<std::uintptr_t>(storage.data()) % 64) % 64;
+  Bytes expected(storage);
+  std::uint8_t* const expected_start = expected.data() + (start - storage.data());
+  const auto key = static_cast<std::uint16_t>(rng());
+  const std::uint16_t expected_last = reference(expected_start, offset, offset + 2 * words, key);
+  const std::uint16_t last = kernel(start + offset, words, key);
+  ASSERT_EQ(storage, expected) << "offset " << offset << ", " << words << " words";
+  ASSERT_EQ(last, expected_last) << "offset " << offset << ", " << words << " words";
+}
+
+TEST_P(KernelSetTest, DescrambleMatchesModelForEveryShortCountAtEveryAlignment) {
   std::mt19937 rng(4);
-  for (const WordKernel kernel : {WordKernel{DescrambleWordsPortable}, FastestKernel()}) {
+  for (std::size_t offset = 0; offset < 64; ++offset) {
     for (std::size_t words = 0; words <= 200; ++words) {
-      const auto key = static_cast<std::uint16_t>(rng());
-      Bytes file = RandomBytes(kHeaderSize + 2 * words, rng);
-      const Bytes expected = ReferenceDescramble(file, key);
-      const std::uint16_t last = kernel(file.data() + kHeaderSize, words, key);
-      EXPECT_EQ(file, expected) << words;
-      EXPECT_EQ(last, words == 0 ? key : (expected[expected.size() - 2] | expected.back() << 8));
+      ExpectSameAsModel(GetParam().descramble, model::DescramblePairs, offset, words, rng);
     }
   }
+}
+
+TEST_P(KernelSetTest, ScrambleMatchesModelForEveryShortCountAtEveryAlignment) {
+  std::mt19937 rng(5);
+  for (std::size_t offset = 0; offset < 64; ++offset) {
+    for (std::size_t words = 0; words <= 200; ++words) {
+      ExpectSameAsModel(GetParam().scramble, model::ScramblePairs, offset, words, rng);
+    }
+  }
+}
+
+// The payload of a full work buffer, where the tool works: after the header.
+TEST_P(KernelSetTest, FullWorkBufferMatchesModelBothWays) {
+  std::mt19937 rng(6);
+  const WorkBuffer buffer = NewWorkBuffer();
+  ASSERT_NE(buffer, nullptr);
+  const Bytes file = RandomBytes(kWorkBufferSize, rng);
+  std::memcpy(buffer.get(), file.data(), kWorkBufferSize);
+  constexpr std::size_t kWords = (kWorkBufferSize - kHeaderSize) / 2;
+
+  Bytes expected(file);
+  const std::uint16_t plain_last =
+      model::DescramblePairs(expected.data(), kHeaderSize, kWorkBufferSize, 0xBEEF);
+  EXPECT_EQ(GetParam().descramble(buffer.get() + kHeaderSize, kWords, 0xBEEF), plain_last);
+  EXPECT_EQ(std::memcmp(buffer.get(), expected.data(), kWorkBufferSize), 0);
+
+  model::ScramblePairs(expected.data(), kHeaderSize, kWorkBufferSize, 0xBEEF);
+  EXPECT_EQ(GetParam().scramble(buffer.get() + kHeaderSize, kWords, 0xBEEF), plain_last);
+  EXPECT_EQ(std::memcmp(buffer.get(), expected.data(), kWorkBufferSize), 0);
+  EXPECT_EQ(expected, file);
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySet, KernelSetTest, testing::ValuesIn(KernelSets()),
+                         [](const testing::TestParamInfo<KernelSet>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// The tool uses the fastest set this processor runs, and every build has the portable one.
+TEST(KernelSets, PortableFirstAndFastestIsTheLastThatRunsHere) {
+  const std::vector<KernelSet>& sets = KernelSets();
+  ASSERT_FALSE(sets.empty());
+  EXPECT_STREQ(sets.front().name, "portable");
+  EXPECT_TRUE(sets.front().runs_here);
+  const KernelSet* last_running = nullptr;
+  for (const KernelSet& set : sets) {
+    if (set.runs_here) last_running = &set;
+  }
+  EXPECT_EQ(&FastestKernelSet(), last_running);
 }
 
 TEST(Scramble, DescrambleUndoesIt) {

@@ -1,5 +1,6 @@
 // Fuzzes the decoder with arbitrary bytes as the start of a file: the header, the length
-// guard, descrambling and its inverse, each checked against a plain model.
+// guard, and descrambling and its inverse, through the tool's entry points and through
+// every kernel this processor runs, each checked against the byte-pair model.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -7,22 +8,13 @@
 #include <memory>
 
 #include "prc/container.h"
+#include "prc/kernel.h"
+#include "tests/byte_pair_model.h"
 
 namespace {
 
 void Require(bool ok) {
   if (!ok) std::abort();
-}
-
-// The rule pair by pair: each plain pair is the scrambled pair XORed with the plain pair
-// before it, the first with the key's low and high bytes.
-void ModelDescramble(std::uint8_t* b, std::size_t count, std::uint8_t r0, std::uint8_t r1) {
-  for (std::size_t p = 4; p < count; p += 2) {
-    b[p] = static_cast<std::uint8_t>(b[p] ^ r0);
-    b[p + 1] = static_cast<std::uint8_t>(b[p + 1] ^ r1);
-    r0 = b[p];
-    r1 = b[p + 1];
-  }
 }
 
 }  // namespace
@@ -40,18 +32,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(header.key == (low + high) % 65536);
   Require(prc::PayloadFits(header) == (length <= (1U << 20) - 4));
 
-  // Exactly the room the contract asks for, so that the sanitizer sees any byte beyond.
+  // Exactly the room the contract asks for, so that the sanitizer sees any byte beyond,
+  // placed at an offset from the allocation that the input's first byte picks, so that
+  // the kernels meet every alignment.
   const std::size_t room = count + count % 2;
-  const auto buffer = std::make_unique<std::uint8_t[]>(room);
+  const std::size_t shift = data[0] % 64;
+  const auto storage = std::make_unique<std::uint8_t[]>(shift + room);
+  std::uint8_t* const buffer = storage.get() + shift;
   const auto model = std::make_unique<std::uint8_t[]>(room);
-  std::memcpy(buffer.get(), data, count);
   std::memcpy(model.get(), data, count);
-  prc::Descramble(buffer.get(), count, header.key);
-  ModelDescramble(model.get(), count, static_cast<std::uint8_t>(low + high),
-                  static_cast<std::uint8_t>((low + high) >> 8));
-  Require(std::memcmp(buffer.get(), model.get(), room) == 0);
+  const std::uint16_t plain_last =
+      prc::model::DescramblePairs(model.get(), prc::kHeaderSize, count, header.key);
+  // The input taken as plain words, scrambled.
+  const auto scrambled = std::make_unique<std::uint8_t[]>(room);
+  std::memcpy(scrambled.get(), data, count);
+  const std::uint16_t input_last =
+      prc::model::ScramblePairs(scrambled.get(), prc::kHeaderSize, count, header.key);
 
-  prc::Scramble(buffer.get(), count, header.key);
-  Require(std::memcmp(buffer.get(), data, count) == 0);
+  std::memcpy(buffer, data, count);
+  prc::Descramble(buffer, count, header.key);
+  Require(std::memcmp(buffer, model.get(), room) == 0);
+  prc::Scramble(buffer, count, header.key);
+  Require(std::memcmp(buffer, data, count) == 0);
+
+  const std::size_t words = (count - prc::kHeaderSize + 1) / 2;
+  for (const prc::KernelSet& set : prc::KernelSets()) {
+    if (!set.runs_here) continue;
+    std::memcpy(buffer, data, count);
+    if (count % 2) buffer[count] = 0;
+    Require(set.descramble(buffer + prc::kHeaderSize, words, header.key) == plain_last);
+    Require(std::memcmp(buffer, model.get(), room) == 0);
+    std::memcpy(buffer, data, count);
+    if (count % 2) buffer[count] = 0;
+    Require(set.scramble(buffer + prc::kHeaderSize, words, header.key) == input_last);
+    Require(std::memcmp(buffer, scrambled.get(), room) == 0);
+  }
   return 0;
 }

@@ -1,7 +1,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-#include "prc/container.h"
+#include "prc/work_buffer.h"
 
 namespace prc {
 

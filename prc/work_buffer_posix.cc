@@ -1,6 +1,6 @@
 #include <sys/mman.h>
 
-#include "prc/container.h"
+#include "prc/work_buffer.h"
 
 namespace prc {
 

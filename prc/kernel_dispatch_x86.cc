@@ -1,0 +1,36 @@
+// The kernel sets of x86 processors, 32-bit and 64-bit, and the choice among them from
+// what the processor has.
+#include "prc/kernel.h"
+#include "prc/kernel_x86.h"
+
+namespace prc {
+
+const std::vector<KernelSet>& KernelSets() {
+  static const std::vector<KernelSet> sets = [] {
+    // The processor's features may be asked for before the runtime's own constructors
+    // have read them, from another static initialiser.
+    __builtin_cpu_init();
+    return std::vector<KernelSet>{
+        {"portable", true, DescrambleWordsPortable, ScrambleWordsPortable},
+        {"sse2", __builtin_cpu_supports("sse2") != 0, DescrambleWordsSse2, ScrambleWordsSse2},
+        {"avx2", __builtin_cpu_supports("avx2") != 0, DescrambleWordsAvx2, ScrambleWordsAvx2},
+        {"avx512",
+         __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0,
+         DescrambleWordsAvx512, ScrambleWordsAvx512},
+    };
+  }();
+  return sets;
+}
+
+const KernelSet& FastestKernelSet() {
+  static const KernelSet& fastest = [&]() -> const KernelSet& {
+    const std::vector<KernelSet>& sets = KernelSets();
+    for (auto set = sets.rbegin(); set != sets.rend(); ++set) {
+      if (set->runs_here) return *set;
+    }
+    return sets.front();
+  }();
+  return fastest;
+}
+
+}  // namespace prc

@@ -1,7 +1,0 @@
-#include "prc/kernel.h"
-
-namespace prc {
-
-WordKernel FastestKernel() { return DescrambleWordsPortable; }
-
-}  // namespace prc
