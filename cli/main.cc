@@ -8,6 +8,7 @@
 #include "prc/folder.h"
 #include "prc/process.h"
 #include "prc/replace.h"
+#include "prc/work_buffer.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "prc/container.h"
 #include "prc/folder.h"
+#include "prc/work_buffer.h"
 
 namespace prc {
 
