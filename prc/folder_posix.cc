@@ -151,7 +151,9 @@ class PosixFolder final : public Folder {
     if (fd < 0) return nullptr;
     auto file = std::make_unique<PosixReadableFile>(fd, FileInfo{});
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;  // closes it
+    if (Retry([&] { return fstat(fd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
+      return nullptr;  // closes it
+    }
     file->set_info(InfoOf(st));
     return file;
   }

@@ -31,8 +31,7 @@ set-group-ID and sticky dropped) and one name. Beyond the row:
 
 Where moves go by link and unlink and every unlink from some point on is refused, a
 move that cannot be undone leaves its file under two names; rows for that are admitted
-only when the trace shows two unlinks refused. Faults the library is known to mishandle
-are listed in KNOWN and reported, not failed, until they are fixed.
+only when the trace shows two unlinks refused.
 
 Race table: two runs on one file, the first held for a moment on entry to each call it
 makes (strace delay_enter), the second started while it waits. After both end: at most
@@ -356,19 +355,8 @@ def creation_problems(sc, calls):
 
 NOT_RETRIED = "an interrupted call did not end as the clean run does"
 
-# Faults the library is known to mishandle, reported and awaiting a fix: each is shown as
-# KNOWN instead of failing the run, and the matrix fails once one of them is no longer
-# seen, so that its entry is removed with the fix. Keyed by what the check reports.
-KNOWN = {
-    ("newfstatat", "AT_EMPTY_PATH", NOT_RETRIED):
-        "the fstat of the just opened input (OpenForReading) is not retried when "
-        "interrupted: message 2 instead of the clean run's outcome",
-}
-
-
 def check_run(sc, fault, before, status, out, err, calls, after):
-    """Every problem with one run under `fault` (None for a clean run), and what the
-    fault struck."""
+    """Every problem with one run under `fault` (None for a clean run)."""
     unlinks_refused = sum(c.injected for c in calls if c.name == "unlinkat")
     rows, stream_problem = rows_for(sc, status, out, err, unlinks_refused)
     found = [stream_problem] if stream_problem else []
@@ -377,7 +365,7 @@ def check_run(sc, fault, before, status, out, err, calls, after):
     if fault is None:
         if rows != [sc.clean]:
             found.append(f"the clean run did not end in '{sc.clean}'")
-        return found, None
+        return found
     call, errno, when = fault
     mine = [c for c in calls if c.name == call]
     n = int(when.rstrip("+"))
@@ -392,23 +380,15 @@ def check_run(sc, fault, before, status, out, err, calls, after):
         missed = [c for c in mine if c.injected and not may_pass_unnoticed(c, errno, temp)]
         if missed:
             found.append(f"OK. after a failed {missed[0].name}({missed[0].args[:60]})")
-    return found, struck
-
-
-def known_issue(fault, struck, found):
-    """The KNOWN entry that accounts for every problem found, if one does."""
-    for (call, args, problem), why in KNOWN.items():
-        if fault[0] == call and struck is not None and args in struck.args and found == [problem]:
-            return (call, args, problem)
-    return None
+    return found
 
 
 def matrix(tool, scratch):
     root = os.path.join(scratch, "run")
-    tried, failures, known = 0, [], []
+    tried, failures = 0, []
     for sc in SCENARIOS:
         before, status, out, err, calls, after = run(tool, sc, root, [])
-        found, _ = check_run(sc, None, before, status, out, err, calls, after)
+        found = check_run(sc, None, before, status, out, err, calls, after)
         found += creation_problems(sc, calls)
         tried += 1
         failures += [(sc.name, "no fault", p) for p in found]
@@ -426,13 +406,10 @@ def matrix(tool, scratch):
                         fault = (call, errno, when)
                         got = run(tool, sc, root, [f"{call}:error={errno}:when={when}"])
                         tried += 1
-                        found, struck = check_run(sc, fault, *got)
+                        found = check_run(sc, fault, *got)
                         name = f"{call}:error={errno}:when={when}"
-                        if found and known_issue(fault, struck, found):
-                            known.append((sc.name, name, known_issue(fault, struck, found)))
-                            continue
                         failures += [(sc.name, name, p) for p in found]
-    return tried, failures, known
+    return tried, failures
 
 
 # --- the race table ------------------------------------------------------------------
@@ -526,28 +503,23 @@ def main():
     scratch = tempfile.mkdtemp(prefix="unprc-faults-")
     start = time.monotonic()
     try:
-        tried, failures, known = matrix(tool, scratch)
+        tried, failures = matrix(tool, scratch)
         matrix_time = time.monotonic() - start
         races, held, winners, race_failures = race(tool, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     failed_runs = len({(n, f) for n, f, _ in failures})
-    for name, fault, key in known:
-        print(f"KNOWN [{name}] {fault}: {KNOWN[key]}")
-    gone = [KNOWN[key] for key in KNOWN if key not in {k for _, _, k in known}]
     for name, fault, problem in failures + race_failures:
         print(f"FAIL [{name}] {fault}: {problem}")
-    for why in gone:
-        print(f"FAIL known issue no longer seen, remove it from KNOWN: {why}")
     print(f"fault matrix: {tried} runs ({tried - len(SCENARIOS)} fault points, "
-          f"{len(SCENARIOS)} clean), {tried - failed_runs - len(known)} passed, "
-          f"{failed_runs} failed, {len(known)} known, {matrix_time:.1f} s")
+          f"{len(SCENARIOS)} clean), {tried - failed_runs} passed, "
+          f"{failed_runs} failed, {matrix_time:.1f} s")
     print(f"race table: {races} cases, {held} with the second run over while the first was "
           f"held (restored by the first {winners['first']}, the second {winners['second']}, "
           f"neither {winners['neither']}), "
           f"{races - len({f for _, f, _ in race_failures})} passed, "
           f"{time.monotonic() - start - matrix_time:.1f} s")
-    return 1 if failures or race_failures or gone else 0
+    return 1 if failures or race_failures else 0
 
 
 if __name__ == "__main__":
