@@ -1,4 +1,6 @@
 // unprc FILE: restores a scrambled file in place, keeping the original as FILE.BAK.
+// unprc --help, unprc --version: say what it is.
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -22,11 +24,21 @@ int Fail(cli::Message message) {
 int main(int argc, char* argv[]) {
   using cli::Message;
   prc::PrepareProcess();
+  // With no name as invoked to show, the tool gives its own.
+  const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+  const char* program = named ? argv[0] : "unprc";
   if (argc != 2) {
-    // With no name as invoked to show, the tool gives its own.
-    const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
-    cli::Say(Message::kUsage, named ? argv[0] : "unprc");
+    cli::SayUsage(program);
     return cli::kExitFailure;
+  }
+  // The two options. Any other argument, "-h" too, is a file name; ./--help names that file.
+  if (std::strcmp(argv[1], "--help") == 0) {
+    cli::SayHelp(program);
+    return cli::kExitOk;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    cli::SayVersion("unprc");
+    return cli::kExitOk;
   }
 
   // The folder is opened once; every name below is looked up in it.
@@ -54,7 +66,7 @@ int main(int argc, char* argv[]) {
   const prc::Header header = prc::ReadHeader(buffer.get());
   if (!prc::PayloadFits(header)) return Fail(Message::kAbnormal);
 
-  cli::Say(Message::kKey, header.key);
+  cli::SayKey(header.key);
   prc::Descramble(buffer.get(), byte_count, header.key);
 
   switch (prc::WriteAndSwap(*folder, name, file->info(), names, std::move(buffer),

@@ -1,6 +1,8 @@
 #include "cli/messages.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <iterator>
 
 namespace cli {
 namespace {
@@ -12,51 +14,116 @@ struct Entry {
   const char* format;
 };
 
-// Indexed by Message. The Japanese texts are fixed Shift-JIS bytes, written as they are
-// whatever the locale; "\n" is the line end the text stream writes for the platform.
+// UNPRC_VERSION, the project's version as a string literal, comes from the build.
+
+// Every message's place in the table: those of Message first, in its order, then those
+// that take an argument.
+enum class Text : int {
+  kUsage = static_cast<int>(Message::kCount),
+  kHelp,
+  kVersion,
+  kKey,
+  kCount,
+};
+
+constexpr int Index(Message message) { return static_cast<int>(message); }
+constexpr int Index(Text text) { return static_cast<int>(text); }
+
+// Indexed by Message, then Text. The Japanese texts are fixed Shift-JIS bytes, written as
+// they are whatever the locale; "\n" is the line end the text stream writes for the platform.
 constexpr Entry kTable[] = {
-    // kUsage
-    {Stream::kErr, "Usage: %s (.PRC File)\n"},
-    // kCannotOpen: "ファイルが開けません." (the file cannot be opened)
+    // Message::kCannotOpen: "ファイルが開けません." (the file cannot be opened)
     {Stream::kErr,
      "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1.\n"},
-    // kAbnormal: "ファイルが異常です." (the file is abnormal)
+    // Message::kAbnormal: "ファイルが異常です." (the file is abnormal)
     {Stream::kErr, "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x88\xD9\x8F\xED\x82\xC5\x82\xB7.\n"},
-    // kKey
-    {Stream::kOut, "decode key = 0x%04x ... "},
-    // kOk
+    // Message::kOk
     {Stream::kOut, "OK.\n"},
-    // kCannotWrite: "ファイルが書き込めません." (the file cannot be written)
+    // Message::kCannotWrite: "ファイルが書き込めません." (the file cannot be written)
     {Stream::kErr,
      "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9"
      "\x82\xF1.\n"},
-    // kBackupExists: "バックアップファイルが既にあります." (the backup file already exists)
+    // Message::kBackupExists: "バックアップファイルが既にあります." (the backup exists)
     {Stream::kErr,
      "\x83\x6F\x83\x62\x83\x4E\x83\x41\x83\x62\x83\x76\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA"
      "\x8A\xF9\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB7.\n"},
-    // kNoMemory: "メモリが足りません." (there is not enough memory)
+    // Message::kNoMemory: "メモリが足りません." (there is not enough memory)
     {Stream::kErr, "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1.\n"},
+    // Text::kUsage: the program name
+    {Stream::kErr, "Usage: %s (.PRC File)\n"},
+    // Text::kHelp: the program name
+    {Stream::kOut,
+     "Usage: %s (.PRC File)\n"
+     "Restores a scrambled .PRC file in place: prints the key from its header, writes\n"
+     "the plain payload under the file's name and keeps the scrambled original as\n"
+     "FILE.BAK. Exit status 0 after \"OK.\", 1 after an error. Errors are written in\n"
+     "Japanese, in Shift-JIS (code page 932); the manual, unprc(1), shows how to read\n"
+     "them.\n"
+     "\n"
+     "  --help     print this help and exit\n"
+     "  --version  print the version and exit\n"
+     "Any other argument is the file's name: a file named --help is ./--help.\n"},
+    // Text::kVersion: the tool's name
+    {Stream::kOut, "%s " UNPRC_VERSION "\n"},
+    // Text::kKey: the decode key
+    {Stream::kOut, "decode key = 0x%04x ... "},
 };
+static_assert(std::size(kTable) == static_cast<std::size_t>(Text::kCount),
+              "one entry for each message of Message and of Text");
 
-const Entry& Lookup(Message message) { return kTable[static_cast<int>(message)]; }
+// The printf conversions in `format`, as the one letter each ends with ('%' for "%%"),
+// joined: "s" for a format that takes one string.
+constexpr bool Takes(const char* format, const char* conversions) {
+  bool in_conversion = false;
+  for (; *format != '\0'; ++format) {
+    if (!in_conversion) {
+      in_conversion = *format == '%';
+    } else if ((*format >= 'a' && *format <= 'z') || *format == '%') {
+      if (*conversions != *format) return false;
+      ++conversions;
+      in_conversion = false;
+    }
+  }
+  return !in_conversion && *conversions == '\0';
+}
+
+constexpr bool MessagesTakeNothing() {
+  for (int i = 0; i < Index(Message::kCount); ++i) {
+    if (!Takes(kTable[i].format, "")) return false;
+  }
+  return true;
+}
+static_assert(MessagesTakeNothing(), "a message of Message takes no argument");
+static_assert(Takes(kTable[Index(Text::kUsage)].format, "s"), "kUsage takes a string");
+static_assert(Takes(kTable[Index(Text::kHelp)].format, "s"), "kHelp takes a string");
+static_assert(Takes(kTable[Index(Text::kVersion)].format, "s"), "kVersion takes a string");
+static_assert(Takes(kTable[Index(Text::kKey)].format, "x"), "kKey takes an unsigned number");
 
 std::FILE* StreamOf(const Entry& entry) { return entry.stream == Stream::kOut ? stdout : stderr; }
+
+// Prints the entry of `text` with its one string argument.
+void SayText(Text text, const char* argument) {
+  const Entry& entry = kTable[Index(text)];
+  (void)std::fprintf(StreamOf(entry), entry.format, argument);
+}
 
 }  // namespace
 
 // A message that cannot be printed has nowhere else to go, so print results are dropped.
 void Say(Message message) {
-  const Entry& entry = Lookup(message);
+  if (message == Message::kCount) return;
+  const Entry& entry = kTable[Index(message)];
   (void)std::fputs(entry.format, StreamOf(entry));
 }
 
-void Say(Message message, const char* program) {
-  const Entry& entry = Lookup(message);
-  (void)std::fprintf(StreamOf(entry), entry.format, program);
-}
+void SayUsage(const char* program) { SayText(Text::kUsage, program); }
 
-void Say(Message message, unsigned key) {
-  const Entry& entry = Lookup(message);
+void SayHelp(const char* program) { SayText(Text::kHelp, program); }
+
+void SayVersion(const char* tool) { SayText(Text::kVersion, tool); }
+
+void SayKey(unsigned key) {
+  const Entry& entry = kTable[Index(Text::kKey)];
   (void)std::fprintf(StreamOf(entry), entry.format, key);
   (void)std::fflush(StreamOf(entry));
 }

@@ -1,4 +1,4 @@
-// Everything the tool says, and the exit statuses it ends with.
+// Everything the tools say, and the exit statuses they end with.
 #ifndef CLI_MESSAGES_H_
 #define CLI_MESSAGES_H_
 
@@ -9,24 +9,28 @@ enum ExitStatus : int {
   kExitFailure = 1,
 };
 
+// The messages that take nothing; each that takes an argument has its own function below.
 enum class Message {
-  kUsage,         // standard error; takes the program name
   kCannotOpen,    // standard error
   kAbnormal,      // standard error
-  kKey,           // standard output; takes the decode key
   kOk,            // standard output
   kCannotWrite,   // standard error
   kBackupExists,  // standard error
   kNoMemory,      // standard error
+  kCount,         // not a message: the number of them
 };
 
 // Prints a message that takes nothing.
 void Say(Message message);
-// Prints kUsage with `program` in it.
-void Say(Message message, const char* program);
-// Prints kKey with `key` in it, then flushes standard output so that the key shows before
-// anything printed later on standard error.
-void Say(Message message, unsigned key);
+// Prints the usage line, naming `program`, on standard error.
+void SayUsage(const char* program);
+// Prints the usage line, naming `program`, and what unprc does, on standard output.
+void SayHelp(const char* program);
+// Prints "`tool` VERSION" on standard output.
+void SayVersion(const char* tool);
+// Prints the decode key, then flushes standard output so that the key shows before anything
+// printed later on standard error.
+void SayKey(unsigned key);
 
 }  // namespace cli
 

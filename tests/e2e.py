@@ -357,6 +357,47 @@ class Restores(Case):
                 self.assertEqual(modes, [want, mode])
 
 
+class Options(Case):
+    """Exactly --help and --version are options, each alone; every other single argument,
+    however much it looks like one, is a file name."""
+
+    def test_options_and_names_like_them(self):
+        eol = re.escape(EOL)
+        usage = rb"Usage: (unprc|\S*unprc\.exe) \(\.PRC File\)" + eol
+        help_text = usage + rb"Restores a scrambled \.PRC file in place(.|\n)*--version .*" + eol + rb"(.|\n)*"
+        version = rb"unprc [0-9]+\.[0-9]+\.[0-9]+" + eol
+        restored_help = {"--help": RESTORED, "--help.BAK": GOOD}
+        key_ok = re.escape(key_line(GOOD_KEY) + b"OK." + EOL)
+        cannot_open = re.escape(CANNOT_OPEN + EOL)
+        # Each row: files laid, arguments, then status, standard output and standard error
+        # (patterns) and the files after.
+        rows = [
+            ({"--help": GOOD}, ["--help"], 0, help_text, b"", {"--help": GOOD}),
+            ({"--version": GOOD}, ["--version"], 0, version, b"", {"--version": GOOD}),
+            ({"--help": GOOD}, ["./--help"], 0, key_ok, b"", restored_help),
+            ({"-h": GOOD}, ["-h"], 0, key_ok, b"", {"-h": RESTORED, "-h.BAK": GOOD}),
+            ({}, ["-h"], 1, b"", cannot_open, {}),
+            ({}, ["--HELP"], 1, b"", cannot_open, {}),
+            ({}, ["--help=1"], 1, b"", cannot_open, {}),
+            ({}, ["-help"], 1, b"", cannot_open, {}),
+            ({}, ["--versio"], 1, b"", cannot_open, {}),
+            ({}, ["-V"], 1, b"", cannot_open, {}),
+            ({"A.PRC": GOOD}, ["--help", "A.PRC"], 1, b"", usage, {"A.PRC": GOOD}),
+            ({"A.PRC": GOOD}, ["A.PRC", "--version"], 1, b"", usage, {"A.PRC": GOOD}),
+        ]
+        for tree, args, status, out, err, after in rows:
+            with self.subTest(args=args):
+                self.setUp()
+                lay(self.root, tree)
+                got_status, got_out, got_err = self.run_tool(args)
+                self.assertEqual(got_status, status)
+                self.assertRegex(got_out, re.compile(b"\\A" + out + b"\\Z"))
+                self.assertRegex(got_err, re.compile(b"\\A" + err + b"\\Z"))
+                # Every line ends with the platform's line end, the help's too.
+                self.assertNotIn(b"\n", got_out.replace(EOL, b"").replace(key_line(GOOD_KEY), b""))
+                self.assertEqual(snapshot(self.root), after)
+
+
 class SwapFailures(Case):
     """Failures after the key is printed: status 1, no "OK.", and the scrambled bytes
     whole under the input's name (or, at worst, the backup name)."""
