@@ -90,7 +90,12 @@ class PosixWritableFile final : public WritableFile {
     if (Retry([&] { return fchown(fd_, like.owner, like.group); }) != 0) {
       (void)Retry([&] { return fchown(fd_, static_cast<uid_t>(-1), like.group); });
     }
-    return Retry([&] { return fchmod(fd_, like.permissions & kPermissionBits); }) == 0;
+    // A group the file could not be given must not have the access `like`'s group has.
+    struct stat st {};
+    if (Retry([&] { return fstat(fd_, &st); }) != 0) return false;
+    mode_t permissions = like.permissions & kPermissionBits;
+    if (st.st_gid != like.group) permissions &= ~static_cast<mode_t>(S_IRWXG);
+    return Retry([&] { return fchmod(fd_, permissions); }) == 0;
   }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
@@ -249,14 +254,9 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
     folder = slash == 0 ? "/" : path.substr(0, slash);
     *name = path.substr(slash + 1);
   }
-  int fd = Retry([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags); });
-#if defined(O_PATH)
-  // A folder that may be searched and written but not listed still serves every call by
-  // name; only its sync then fails.
-  if (fd < 0 && errno == EACCES) {
-    fd = Retry([&] { return open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
-  }
-#endif
+  // Opened for reading, as syncing it needs: a folder that may be written but not read
+  // is refused here, before anything is touched, rather than after the moves.
+  const int fd = Retry([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags); });
   if (fd < 0) return nullptr;
   return std::make_unique<PosixFolder>(fd);
 }

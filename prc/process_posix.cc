@@ -12,7 +12,10 @@
 namespace prc {
 namespace {
 
-constexpr int kTerminating[] = {SIGINT, SIGTERM, SIGHUP};
+// The signals whose default action ends the process, but for the one no process can
+// catch (SIGKILL) and those that report a fault of the process itself.
+constexpr int kTerminating[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE, SIGALRM,
+                                SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU};
 
 // What a terminating signal removes. Written only while the signals are held, so the
 // handler never sees it half made.

@@ -1,28 +1,42 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <atomic>
+
 #include "prc/process.h"
 
 namespace prc {
 namespace {
 
-int hold_depth = 0;
+std::atomic<int> hold_depth{0};
+std::atomic<bool> ending{false};
+
+// Runs on a thread of its own when the console is interrupted, broken or closed. While
+// the moves are made it waits for them; then it lets the default action end the process.
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) {
+  ending = true;
+  while (hold_depth > 0) Sleep(1);
+  return FALSE;
+}
 
 }  // namespace
 
 // Files are held by handle, never by a C stream number, so a closed standard stream
-// cannot hand its number to one, and there is no file-size limit signal. A console
-// interrupt ends the process at once: it is not caught, since its handler would run on
-// a thread of its own, beside the one writing the file.
-void PrepareProcess() {}
+// cannot hand its number to one, and there is no file-size limit signal. An interrupt
+// before the moves ends the process at once: the file being written is open to this
+// process alone, so it cannot be removed from the handler's thread.
+void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
-// Ctrl+C is ignored while held, rather than delayed: the console has no pending state.
 SignalsHeld::SignalsHeld() {
-  if (hold_depth++ == 0) (void)SetConsoleCtrlHandler(nullptr, TRUE);
+  ++hold_depth;
+  // The process is being ended: do not start what must not be left half made, and wait
+  // to be ended.
+  if (ending && hold_depth == 1) {
+    --hold_depth;
+    Sleep(INFINITE);
+  }
 }
 
-SignalsHeld::~SignalsHeld() {
-  if (--hold_depth == 0) (void)SetConsoleCtrlHandler(nullptr, FALSE);
-}
+SignalsHeld::~SignalsHeld() { --hold_depth; }
 
 }  // namespace prc

@@ -474,7 +474,7 @@ class SwapFailures(Case):
 NOBODY = 65534  # the unprivileged user and group of Debian and most Linux systems
 
 # System-call numbers on x86-64, to see where a held run stands.
-SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "renameat2": 316}
+SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat2": 316}
 
 
 def root_only(test):
@@ -490,20 +490,28 @@ class Hostile(Case):
     laid at its names: the scrambled bytes stay whole, nobody else's file is written, and
     a failure leaves the files as the outcome table says."""
 
-    def run_held(self, args, call, action, when=1):
+    def run_held(self, args, call, action, when=1, error=None, preexec=None):
         """Runs the tool under strace, held for two seconds on entry to its `when`th
-        `call` on its own files; runs `action(pid)` while it is held; returns status and
-        both streams."""
+        `call` on its own files (which then fails with `error`, if given); runs
+        `action(pid)` while it is held; returns status and both streams."""
         if not NATIVE or platform.machine() != "x86_64" or shutil.which("strace") is None:
             self.skipTest("needs a native x86-64 tool and strace")
         name = args[-1]
         paths = [p for n in (name, name + ".$$$", name + ".BAK")
                  for p in ("-P", n, "-P", os.path.join(self.root, n))]
         cmd = ["strace", "-f", "-qqq", "-o", os.devnull, *paths, "-e", f"trace={call}",
-               "-e", f"inject={call}:when={when}:delay_enter=2000000"] + TOOL + list(args)
+               "-e", f"inject={call}:when={when}:delay_enter=2000000" + (f":error={error}" if error else "")
+               ] + TOOL + list(args)
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+
+        def child():  # no core file from a quit signal in the folder checked after
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+            if preexec:
+                preexec()
         p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, env=env)
+                             stderr=subprocess.PIPE, env=env, preexec_fn=child)
+        # strace turns a call it is to fail into number -1 before holding it.
+        number = "-1" if error else str(SYSCALL_NUMBERS[call])
         deadline = time.monotonic() + 30
         while True:
             self.assertLess(time.monotonic(), deadline, f"the tool never reached {call}")
@@ -511,7 +519,7 @@ class Hostile(Case):
                 with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
                     pid = int(f.read().split()[0])
                 with open(f"/proc/{pid}/syscall") as f:
-                    if f.read().split()[0] == str(SYSCALL_NUMBERS[call]):
+                    if f.read().split()[0] == number:
                         break
             except (OSError, IndexError, ValueError):
                 pass
@@ -528,22 +536,49 @@ class Hostile(Case):
         self.check(tree, ["X"], 1, key_line(GOOD_KEY), CANNOT_WRITE + EOL, tree)
 
     def test_signals(self):
-        # Each row: the call the run is held at, the signal sent then, and the files after.
-        # Before the moves the temporary file goes; during them the signal waits for the
-        # swap to be made, and then ends the run before OK.
+        # Each row: the files before, the call the run is held at (and the error it then
+        # fails with), the signal sent then, and the files after. Before the moves the
+        # temporary file goes; during them the signal waits for the moves to be made, or
+        # to fail and keep the payload, and then ends the run before any message.
+        fresh, taken = {"A.PRC": GOOD}, {"A.PRC": GOOD, "A.PRC.BAK": b"old"}
         swapped = {"A.PRC": RESTORED, "A.PRC.BAK": GOOD}
-        rows = [("fchmod", 1, signal.SIGINT, {"A.PRC": GOOD}),
-                ("write", 1, signal.SIGHUP, {"A.PRC": GOOD}),
-                ("fsync", 1, signal.SIGTERM, {"A.PRC": GOOD}),
-                ("renameat2", 1, signal.SIGTERM, swapped),
-                ("renameat2", 2, signal.SIGINT, swapped)]
-        for call, when, sig, after in rows:
-            with self.subTest(call=call, when=when, signal=sig.name):
+        kept = {"A.PRC": GOOD, "A.PRC.$$$": RESTORED}
+        rows = [(fresh, "fchmod", 1, None, signal.SIGINT, fresh),
+                (fresh, "write", 1, None, signal.SIGHUP, fresh),
+                (fresh, "fsync", 1, None, signal.SIGTERM, fresh),
+                (fresh, "fsync", 1, None, signal.SIGQUIT, fresh),
+                (fresh, "write", 1, None, signal.SIGPIPE, fresh),
+                (fresh, "renameat2", 1, None, signal.SIGTERM, swapped),
+                (fresh, "renameat2", 2, None, signal.SIGINT, swapped),
+                (fresh, "renameat2", 2, None, signal.SIGALRM, swapped),
+                (taken, "renameat2", 1, None, signal.SIGTERM, dict(taken, **{"A.PRC.$$$": RESTORED})),
+                (fresh, "renameat2", 1, "EIO", signal.SIGTERM, kept),
+                (fresh, "renameat2", 2, "EIO", signal.SIGTERM, kept)]
+        for before, call, when, error, sig, after in rows:
+            with self.subTest(call=call, when=when, error=error, signal=sig.name, before=sorted(before)):
                 self.setUp()
-                lay(self.root, {"A.PRC": GOOD})
-                got = self.run_held(["A.PRC"], call, lambda pid: os.kill(pid, sig), when)
+                lay(self.root, before)
+                got = self.run_held(["A.PRC"], call, lambda pid: os.kill(pid, sig), when, error)
                 self.assertEqual(got, (-sig, key_line(GOOD_KEY), b""))
                 self.assertTree(after)
+
+    def test_a_signal_ignored_from_the_start_stays_ignored(self):
+        # As under nohup: the hang-up changes nothing.
+        lay(self.root, {"A.PRC": GOOD})
+        got = self.run_held(["A.PRC"], "fsync", lambda pid: os.kill(pid, signal.SIGHUP),
+                            preexec=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.assertEqual(got, (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
+
+    def test_a_run_that_opened_the_file_before_another_restored_it(self):
+        # The second run opened the scrambled file and is held before its lock while a
+        # first run restores it; locked at last, it finds the name leading elsewhere.
+        lay(self.root, {"A.PRC": GOOD})
+        first = []
+        got = self.run_held(["A.PRC"], "flock", lambda _: first.append(self.run_tool(["A.PRC"])))
+        self.assertEqual(first, [(0, key_line(GOOD_KEY) + b"OK." + EOL, b"")])
+        self.assertEqual(got, (1, b"", CANNOT_OPEN + EOL))
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
 
     def test_folder_swapped_for_a_link_mid_run(self):
         # The moves happen in the folder that was opened, not in whatever its name leads
@@ -577,6 +612,44 @@ class Hostile(Case):
                                               trace, re.M)]
         self.assertTrue(numbers, "no file was opened")
         self.assertGreater(min(numbers), 2, "a file took a standard stream's number")
+
+    @root_only
+    def test_run_by_another_user(self):
+        # Each row: the folder's mode, the input's owner, group and mode, the groups the
+        # user running the tool is in, and what follows. A group the restored file
+        # cannot be given gets none of the input group's access; a folder the user may
+        # write but not read is refused before anything is touched, as it could not be
+        # synced after the moves.
+        shared = 4242
+        rows = [(0o1777, (0, shared, 0o660), [shared], (0, shared, 0o660)),
+                (0o1777, (NOBODY, shared, 0o640), [], (0, NOBODY, 0o600)),
+                (0o1777, (NOBODY, NOBODY, 0o640), [], (0, NOBODY, 0o640)),
+                (0o300, (NOBODY, NOBODY, 0o600), [], None)]
+        for folder_mode, (uid, gid, mode), groups, want in rows:
+            with self.subTest(folder=oct(folder_mode), input=(uid, gid, oct(mode)), groups=groups):
+                self.setUp()
+                os.chmod(self.root, 0o711)
+                lay(self.root, {"f/A.PRC": GOOD})
+                path = os.path.join(self.root, "f/A.PRC")
+                os.chown(path, uid, gid)
+                os.chmod(path, mode)
+                os.chown(os.path.dirname(path), NOBODY, NOBODY)
+                os.chmod(os.path.dirname(path), folder_mode)
+
+                def as_nobody(groups=groups):
+                    os.setgroups(groups)
+                    os.setgid(NOBODY)
+                    os.setuid(NOBODY)
+                got = self.run_tool(["f/A.PRC"], preexec=as_nobody)
+                if want is None:
+                    self.assertEqual(got, (1, b"", CANNOT_OPEN + EOL))
+                    os.chmod(os.path.dirname(path), 0o700)
+                    self.assertTree({"f": Dir, "f/A.PRC": GOOD})
+                    continue
+                self.assertEqual(got[0], 0, got)
+                self.assertTree({"f": Dir, "f/A.PRC": RESTORED, "f/A.PRC.BAK": GOOD})
+                st = os.stat(path)
+                self.assertEqual((st.st_gid, stat.S_IMODE(st.st_mode)), want[1:])
 
     @root_only
     def test_owner_and_group_are_kept(self):
