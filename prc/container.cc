@@ -18,16 +18,9 @@ void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key)
 }
 
 void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key) {
-  auto r0 = static_cast<std::uint8_t>(key & 0xFF);
-  auto r1 = static_cast<std::uint8_t>(key >> 8);
-  for (std::size_t p = kHeaderSize; p < byte_count; p += 2) {
-    const std::uint8_t plain0 = buffer[p];
-    const std::uint8_t plain1 = buffer[p + 1];
-    buffer[p] ^= r0;
-    buffer[p + 1] ^= r1;
-    r0 = plain0;
-    r1 = plain1;
-  }
+  if (byte_count <= kHeaderSize) return;
+  // Pairs, as for Descramble.
+  ScrambleWordsPortable(buffer + kHeaderSize, (byte_count - kHeaderSize + 1) / 2, key);
 }
 
 }  // namespace prc

@@ -40,4 +40,25 @@ std::uint16_t DescrambleWordsPortable(std::uint8_t* words, std::size_t count, st
   return last;
 }
 
+std::uint16_t ScrambleWordsPortable(std::uint8_t* words, std::size_t count, std::uint16_t key) {
+  // Each lane takes the lane below it, the lowest the last plain word of the block
+  // before: the carry comes from the loads alone, never from a result.
+  std::uint64_t carry = key;
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const std::uint64_t x = LoadLittle64(words + 2 * i);
+    StoreLittle64(words + 2 * i, x ^ (x << 16 | carry));
+    carry = x >> 48;
+  }
+  auto last = static_cast<std::uint16_t>(carry);
+  for (; i < count; ++i) {
+    const auto plain = static_cast<std::uint16_t>(words[2 * i] | words[2 * i + 1] << 8);
+    const auto scrambled = static_cast<std::uint16_t>(plain ^ last);
+    words[2 * i] = static_cast<std::uint8_t>(scrambled);
+    words[2 * i + 1] = static_cast<std::uint8_t>(scrambled >> 8);
+    last = plain;
+  }
+  return last;
+}
+
 }  // namespace prc

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -37,6 +39,24 @@ Bytes ReferenceDescramble(const Bytes& file, std::uint16_t key) {
     out[p + 1] ^= r1;
     r0 = out[p];
     r1 = out[p + 1];
+  }
+  return out;
+}
+
+// Scrambling as the inverse of that rule, pair by pair: each scrambled pair is the plain
+// pair XORed with the plain pair before it, the first with the key's two bytes.
+Bytes ReferenceScramble(const Bytes& file, std::uint16_t key) {
+  Bytes out(file);
+  out.resize(file.size() + (file.size() % 2));
+  auto r0 = static_cast<std::uint8_t>(key & 0xFF);
+  auto r1 = static_cast<std::uint8_t>(key >> 8);
+  for (std::size_t p = kHeaderSize; p < file.size(); p += 2) {
+    const std::uint8_t plain0 = out[p];
+    const std::uint8_t plain1 = out[p + 1];
+    out[p] ^= r0;
+    out[p + 1] ^= r1;
+    r0 = plain0;
+    r1 = plain1;
   }
   return out;
 }
@@ -138,6 +158,43 @@ TEST(Kernels, EachMatchesReferenceAcrossBlockBoundaries) {
       EXPECT_EQ(file, expected) << words;
       EXPECT_EQ(last, words == 0 ? key : (expected[expected.size() - 2] | expected.back() << 8));
     }
+  }
+}
+
+TEST(Kernels, ScrambleMatchesReferenceAtEveryAlignment) {
+  std::mt19937 rng(5);
+  for (std::size_t offset = 0; offset < 64; ++offset) {
+    for (std::size_t words = 0; words <= 200; ++words) {
+      const auto key = static_cast<std::uint16_t>(rng());
+      const Bytes file = RandomBytes(kHeaderSize + 2 * words, rng);
+      // The words start `offset` bytes into a 64-byte aligned block, with a guard after.
+      alignas(64) std::uint8_t block[64 + kHeaderSize + 2 * 200 + 8];
+      std::fill(std::begin(block), std::end(block), std::uint8_t{0xA5});
+      std::copy(file.begin(), file.end(), block + offset);
+      std::uint8_t* words_at = block + offset + kHeaderSize;
+      const std::uint16_t last = ScrambleWordsPortable(words_at, words, key);
+      const Bytes expected = ReferenceScramble(file, key);
+      EXPECT_EQ(Bytes(block + offset, block + offset + file.size()), expected)
+          << words << " words at offset " << offset;
+      EXPECT_TRUE(std::all_of(words_at + 2 * words, std::end(block),
+                              [](std::uint8_t b) { return b == 0xA5; }))
+          << words << " words at offset " << offset;
+      EXPECT_EQ(last, words == 0 ? key : (file[file.size() - 2] | file.back() << 8));
+    }
+  }
+}
+
+TEST(Scramble, MatchesReferenceForEveryShortLength) {
+  std::mt19937 rng(6);
+  for (std::size_t count = 0; count <= 300; ++count) {
+    const auto key = static_cast<std::uint16_t>(rng());
+    const Bytes file = RandomBytes(count, rng);
+    Bytes buffer(file);
+    buffer.resize(count + 1, 0);
+    const Bytes expected = ReferenceScramble(file, key);
+    Scramble(buffer.data(), count, key);
+    buffer.resize(expected.size());
+    EXPECT_EQ(buffer, expected) << count;
   }
 }
 
