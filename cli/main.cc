@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
   if (argc != 2) {
     // With no name as invoked to show, the tool gives its own.
     const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
-    cli::Say(Message::kUsage, named ? argv[0] : "unprc");
+    cli::SayUsage(named ? argv[0] : "unprc");
     return cli::kExitFailure;
   }
 
@@ -53,7 +53,7 @@ int main(int argc, char* argv[]) {
   const prc::Header header = prc::ReadHeader(buffer.get());
   if (!prc::PayloadFits(header)) return Fail(Message::kAbnormal);
 
-  cli::Say(Message::kKey, header.key);
+  cli::SayKey(header.key);
   prc::Descramble(buffer.get(), byte_count, header.key);
 
   switch (prc::WriteAndSwap(*folder, name, file->info(), names, std::move(buffer),
