@@ -1,4 +1,5 @@
-// Descrambling the full work buffer beside memcpy of the same number of bytes.
+// Descrambling and scrambling the full work buffer beside memcpy of the same number of
+// bytes.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -28,6 +29,16 @@ void BM_Descramble(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kBytes);
 }
 BENCHMARK(BM_Descramble);
+
+void BM_Scramble(benchmark::State& state) {
+  const prc::WorkBuffer buffer = RandomBuffer();
+  for (auto _ : state) {
+    prc::Scramble(buffer.get(), prc::kWorkBufferSize, 0x1234);
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * kBytes);
+}
+BENCHMARK(BM_Scramble);
 
 void BM_Memcpy(benchmark::State& state) {
   const prc::WorkBuffer from = RandomBuffer();
