@@ -1,5 +1,7 @@
 #include "prc/kernel.h"
 
+#include <cstring>
+
 namespace prc {
 namespace {
 
@@ -41,23 +43,27 @@ std::uint16_t DescrambleWordsPortable(std::uint8_t* words, std::size_t count, st
 }
 
 std::uint16_t ScrambleWordsPortable(std::uint8_t* words, std::size_t count, std::uint16_t key) {
-  // Each lane takes the lane below it, the lowest the last plain word of the block
-  // before: the carry comes from the loads alone, never from a result.
-  std::uint64_t carry = key;
-  std::size_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const std::uint64_t x = LoadLittle64(words + 2 * i);
-    StoreLittle64(words + 2 * i, x ^ (x << 16 | carry));
-    carry = x >> 48;
+  if (count == 0) return key;
+  const auto last = static_cast<std::uint16_t>(words[2 * count - 2] | words[2 * count - 1] << 8);
+  // From the end back, each word takes the word before it, still plain: eight bytes at a
+  // time XORed with the eight that start one word earlier. No step waits on another, so
+  // the compiler vectorises it. A byte-wise XOR, so the byte order does not matter.
+  std::size_t i = count;
+  while (i >= 5) {
+    i -= 4;
+    std::uint64_t x = 0;
+    std::uint64_t before = 0;
+    std::memcpy(&x, words + 2 * i, sizeof x);
+    std::memcpy(&before, words + 2 * i - 2, sizeof before);
+    x ^= before;
+    std::memcpy(words + 2 * i, &x, sizeof x);
   }
-  auto last = static_cast<std::uint16_t>(carry);
-  for (; i < count; ++i) {
-    const auto plain = static_cast<std::uint16_t>(words[2 * i] | words[2 * i + 1] << 8);
-    const auto scrambled = static_cast<std::uint16_t>(plain ^ last);
-    words[2 * i] = static_cast<std::uint8_t>(scrambled);
-    words[2 * i + 1] = static_cast<std::uint8_t>(scrambled >> 8);
-    last = plain;
+  for (; i > 1; --i) {
+    words[2 * i - 2] ^= words[2 * i - 4];
+    words[2 * i - 1] ^= words[2 * i - 3];
   }
+  words[0] ^= static_cast<std::uint8_t>(key);
+  words[1] ^= static_cast<std::uint8_t>(key >> 8);
   return last;
 }
 

@@ -18,8 +18,8 @@ std::uint16_t DescrambleWordsPortable(std::uint8_t* words, std::size_t count, st
 
 // Scrambles the `count` words at `words`: each becomes itself XORed with the plain word
 // before it, the first with `key`. Returns the last plain word (`key` when `count` is 0).
-// No word depends on another's result, so this needs no prefix pass; four words at a
-// time in a 64-bit register, in plain C++.
+// No word depends on another's result, so this needs no prefix pass: plain C++ that
+// the compiler vectorises.
 std::uint16_t ScrambleWordsPortable(std::uint8_t* words, std::size_t count, std::uint16_t key);
 
 // The fastest kernel this processor runs, chosen once. The build picks the file that
