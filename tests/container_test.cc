@@ -163,12 +163,13 @@ TEST(Kernels, EachMatchesReferenceAcrossBlockBoundaries) {
 
 TEST(Kernels, ScrambleMatchesReferenceAtEveryAlignment) {
   std::mt19937 rng(5);
+  constexpr std::size_t kMostWords = 200;
   for (std::size_t offset = 0; offset < 64; ++offset) {
-    for (std::size_t words = 0; words <= 200; ++words) {
+    for (std::size_t words = 0; words <= kMostWords; ++words) {
       const auto key = static_cast<std::uint16_t>(rng());
       const Bytes file = RandomBytes(kHeaderSize + 2 * words, rng);
       // The words start `offset` bytes into a 64-byte aligned block, with a guard after.
-      alignas(64) std::uint8_t block[64 + kHeaderSize + 2 * 200 + 8];
+      alignas(64) std::uint8_t block[64 + kHeaderSize + 2 * kMostWords + 8];
       std::fill(std::begin(block), std::end(block), std::uint8_t{0xA5});
       std::copy(file.begin(), file.end(), block + offset);
       std::uint8_t* words_at = block + offset + kHeaderSize;
