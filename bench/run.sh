@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Measures unprc: whole runs on a 1 MiB input, on disk against dd conv=fsync and on a
-# RAM-backed folder against cp; then each kernel this processor runs against memcpy.
+# Measures unprc and mkprc: whole runs on a 1 MiB input, on disk against dd conv=fsync
+# and on a RAM-backed folder against cp; then each kernel this processor runs, both
+# ways, against memcpy.
 # Usage: bench/run.sh [ROUNDS]. BENCH_DIR picks the disk folder (default build-bench),
 # BENCH_RAM_DIR the RAM-backed one (default /dev/shm).
 set -euo pipefail
@@ -19,12 +20,13 @@ ram=${BENCH_RAM_DIR:-/dev/shm}
 ram_work=
 trap 'rm -rf "$work" ${ram_work:+"$ram_work"}' EXIT
 head -c 1048572 /dev/urandom >"$work/plain"
-build-bench/tests/mkprc "$work/plain" "$work/master.PRC"
+build-bench/cli/mkprc "$work/plain" "$work/master.PRC"
 mkdir "$work/run"
 
-# Runs the alternating rounds in folder $1 and keeps the lines that matter there.
+# Runs the alternating rounds in folder $1 and drops the lines matching $2.
 whole_runs() {
-  UNPRC=$tool build-bench/bench/whole_run "$rounds" "$1" "$work/master.PRC" | grep -v "$2"
+  UNPRC=$tool MKPRC=$root/build-bench/cli/mkprc \
+    build-bench/bench/whole_run "$rounds" "$1" "$work/master.PRC" "$work/plain" | grep -Ev "$2"
 }
 
 echo "== whole runs on disk ($(stat -f -c %T "$work")): the floor is dd conv=fsync"
@@ -40,7 +42,7 @@ cd "$root"
 if [ -d "$ram" ] && [ -w "$ram" ] && [[ "$(stat -f -c %T "$ram")" =~ ^(tmpfs|ramfs)$ ]]; then
   ram_work=$(mktemp -d bench-XXXXXX --tmpdir="$ram")
   echo "== whole runs on a RAM-backed folder ($(stat -f -c %T "$ram") at $ram): the floor is cp"
-  whole_runs "$ram_work" 'unprc / dd'
+  whole_runs "$ram_work" 'unprc / dd|mkprc|dd plain'
 else
   echo "== whole runs on a RAM-backed folder: skipped, $ram is not a writable tmpfs (set BENCH_RAM_DIR)"
 fi

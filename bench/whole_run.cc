@@ -1,9 +1,13 @@
-// whole_run ROUNDS DIR MASTER: times whole processes, alternating, on a fresh input each.
+// whole_run ROUNDS DIR MASTER PLAIN: times whole processes, alternating, on a fresh input
+// each.
 //
-// Each round lays DIR/in.PRC anew from MASTER (untimed), then times, in turn:
-//   unprc in.PRC            (TOOL, from the environment variable UNPRC)
+// Each round lays DIR/in.PRC anew from MASTER and clears the outputs (untimed), then
+// times, in turn:
+//   unprc in.PRC            (from the environment variable UNPRC)
 //   dd if=in.PRC of=out bs=1M conv=fsync   (the durable floor)
 //   cp in.PRC out                           (the non-durable floor)
+//   mkprc plain out.PRC     (from the environment variable MKPRC; plain is PLAIN's copy)
+//   dd if=plain of=out bs=1M conv=fsync    (mkprc's durable floor)
 // Wall time is taken around posix_spawn and wait4.
 #include <fcntl.h>
 #include <spawn.h>
@@ -57,7 +61,8 @@ double Median(std::vector<double> v) {
 }
 
 void Lay(const fs::path& dir, const fs::path& master) {
-  for (const char* name : {"in.PRC", "in.PRC.BAK", "in.PRC.$$$", "out"}) fs::remove(dir / name);
+  for (const char* name : {"in.PRC", "in.PRC.BAK", "in.PRC.$$$", "out", "out.PRC", "out.PRC.$$$"})
+    fs::remove(dir / name);
   fs::copy_file(master, dir / "in.PRC");
 }
 
@@ -65,22 +70,27 @@ void Lay(const fs::path& dir, const fs::path& master) {
 
 int main(int argc, char* argv[]) {
   const char* tool = std::getenv("UNPRC");
-  if (argc != 4 || tool == nullptr) {
-    (void)std::fprintf(stderr, "usage: UNPRC=PATH whole_run ROUNDS DIR MASTER\n");
+  const char* mkprc = std::getenv("MKPRC");
+  if (argc != 5 || tool == nullptr || mkprc == nullptr) {
+    (void)std::fprintf(stderr, "usage: UNPRC=PATH MKPRC=PATH whole_run ROUNDS DIR MASTER PLAIN\n");
     return 2;
   }
   const long rounds = std::strtol(argv[1], nullptr, 10);
   const fs::path dir = fs::absolute(argv[2]);
   const fs::path master = fs::absolute(argv[3]);
+  fs::copy_file(fs::absolute(argv[4]), dir / "plain", fs::copy_options::overwrite_existing);
   const std::vector<std::vector<std::string>> commands = {
       {tool, "in.PRC"},
       {"dd", "if=in.PRC", "of=out", "bs=1M", "conv=fsync", "status=none"},
       {"cp", "in.PRC", "out"},
+      {mkprc, "plain", "out.PRC"},
+      {"dd", "if=plain", "of=out", "bs=1M", "conv=fsync", "status=none"},
   };
-  const char* names[] = {"unprc", "dd conv=fsync", "cp"};
+  const char* names[] = {"unprc", "dd conv=fsync", "cp", "mkprc", "dd plain"};
   std::vector<std::vector<double>> ms(commands.size());
   std::vector<double> vs_dd;
   std::vector<double> vs_cp;
+  std::vector<double> mkprc_vs_dd;
   for (long round = 0; round < rounds; ++round) {
     std::vector<double> t(commands.size());
     for (std::size_t i = 0; i < commands.size(); ++i) {
@@ -92,6 +102,7 @@ int main(int argc, char* argv[]) {
     }
     vs_dd.push_back(t[0] / t[1]);
     vs_cp.push_back(t[0] / t[2]);
+    mkprc_vs_dd.push_back(t[3] / t[4]);
   }
   Lay(dir, master);
   std::printf("%ld rounds, 1 MiB input, in %s\n", rounds, dir.c_str());
@@ -100,5 +111,7 @@ int main(int argc, char* argv[]) {
   }
   std::printf("  unprc / dd conv=fsync: median of pair ratios %.3f\n", Median(vs_dd));
   std::printf("  unprc / cp:            median of pair ratios %.3f\n", Median(vs_cp));
+  std::printf("  mkprc / dd conv=fsync: median of pair ratios %.3f (the same plain file)\n",
+              Median(mkprc_vs_dd));
   return 0;
 }

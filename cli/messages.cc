@@ -21,6 +21,8 @@ struct Entry {
 enum class Text : int {
   kUsage = static_cast<int>(Message::kCount),
   kHelp,
+  kMkprcUsage,
+  kMkprcHelp,
   kVersion,
   kKey,
   kCount,
@@ -49,6 +51,10 @@ constexpr Entry kTable[] = {
      "\x8A\xF9\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB7.\n"},
     // Message::kNoMemory: "メモリが足りません." (there is not enough memory)
     {Stream::kErr, "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1.\n"},
+    // Message::kOutputExists: "出力ファイルが既にあります." (the output file already exists)
+    {Stream::kErr,
+     "\x8F\x6F\x97\xCD\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\xF9\x82\xC9\x82\xA0\x82\xE8"
+     "\x82\xDC\x82\xB7.\n"},
     // Text::kUsage: the program name
     {Stream::kErr, "Usage: %s (.PRC File)\n"},
     // Text::kHelp: the program name
@@ -63,6 +69,19 @@ constexpr Entry kTable[] = {
      "  --help     print this help and exit\n"
      "  --version  print the version and exit\n"
      "Any other argument is the file's name: a file named --help is ./--help.\n"},
+    // Text::kMkprcUsage: the program name
+    {Stream::kErr, "Usage: %s (Plain File) (.PRC File)\n"},
+    // Text::kMkprcHelp: the program name
+    {Stream::kOut,
+     "Usage: %s (Plain File) (.PRC File)\n"
+     "Writes the .PRC File as a scrambled container that holds the Plain File, so that\n"
+     "unprc restores it byte for byte. The Plain File is at most 1,048,572 bytes; an\n"
+     "existing .PRC File is never replaced. Exit status 0 after success, 1 after an\n"
+     "error. Errors are written in Japanese, in Shift-JIS (code page 932); the manual,\n"
+     "mkprc(1), shows how to read them.\n"
+     "\n"
+     "  --help     print this help and exit\n"
+     "  --version  print the version and exit\n"},
     // Text::kVersion: the tool's name
     {Stream::kOut, "%s " UNPRC_VERSION "\n"},
     // Text::kKey: the decode key
@@ -96,6 +115,8 @@ constexpr bool MessagesTakeNothing() {
 static_assert(MessagesTakeNothing(), "a message of Message takes no argument");
 static_assert(Takes(kTable[Index(Text::kUsage)].format, "s"), "kUsage takes a string");
 static_assert(Takes(kTable[Index(Text::kHelp)].format, "s"), "kHelp takes a string");
+static_assert(Takes(kTable[Index(Text::kMkprcUsage)].format, "s"), "kMkprcUsage takes a string");
+static_assert(Takes(kTable[Index(Text::kMkprcHelp)].format, "s"), "kMkprcHelp takes a string");
 static_assert(Takes(kTable[Index(Text::kVersion)].format, "s"), "kVersion takes a string");
 static_assert(Takes(kTable[Index(Text::kKey)].format, "x"), "kKey takes an unsigned number");
 
@@ -119,6 +140,10 @@ void Say(Message message) {
 void SayUsage(const char* program) { SayText(Text::kUsage, program); }
 
 void SayHelp(const char* program) { SayText(Text::kHelp, program); }
+
+void SayMkprcUsage(const char* program) { SayText(Text::kMkprcUsage, program); }
+
+void SayMkprcHelp(const char* program) { SayText(Text::kMkprcHelp, program); }
 
 void SayVersion(const char* tool) { SayText(Text::kVersion, tool); }
 

@@ -17,6 +17,7 @@ enum class Message {
   kCannotWrite,   // standard error
   kBackupExists,  // standard error
   kNoMemory,      // standard error
+  kOutputExists,  // standard error
   kCount,         // not a message: the number of them
 };
 
@@ -26,6 +27,9 @@ void Say(Message message);
 void SayUsage(const char* program);
 // Prints the usage line, naming `program`, and what unprc does, on standard output.
 void SayHelp(const char* program);
+// mkprc's usage line and help, naming `program`: on standard error and output.
+void SayMkprcUsage(const char* program);
+void SayMkprcHelp(const char* program);
 // Prints "`tool` VERSION" on standard output.
 void SayVersion(const char* tool);
 // Prints the decode key, then flushes standard output so that the key shows before anything

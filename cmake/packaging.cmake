@@ -29,7 +29,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "unprc reads a scrambled .PRC container, prints its key, and replaces
 the file with the plain payload, keeping the scrambled original as
 FILE.BAK. The swap never replaces an existing file and never rewrites
-the original's bytes.")
+the original's bytes. mkprc, the way back, writes a plain file as a new
+container that unprc restores byte for byte.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "unprc developers <unprc-devel@example.org>")
 file(READ LICENSE license)
 

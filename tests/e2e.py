@@ -2,10 +2,10 @@
 """End-to-end cases: each runs the built tool in a scratch folder and checks the exit
 status, both output streams byte for byte, and every file left behind.
 
-    e2e.py --tool CMD [--crlf] [--examples DIR] [unittest options]
+    e2e.py --tool CMD [--mkprc CMD] [--crlf] [--examples DIR] [unittest options]
 
-CMD is the command that runs the tool (split like a shell line, so "wine64 unprc.exe"
-works); --crlf expects CR LF line ends. Cases that need POSIX-only means (FIFOs,
+CMD is the command that runs unprc, or with --mkprc its companion mkprc (split like a
+shell line, so "wine64 unprc.exe" works); without --mkprc its cases are skipped. --crlf expects CR LF line ends. Cases that need POSIX-only means (FIFOs,
 permission bits, resource limits, system-call fault injection) run only on a native
 POSIX tool.
 """
@@ -29,6 +29,7 @@ import time
 import unittest
 
 TOOL = []
+MKPRC = []
 # False for a Windows build under an emulator. Besides FIFOs, sockets, permission bits and
 # resource limits, the POSIX symbolic links the cases lay are then left out: the emulator
 # shows such a link as the file it leads to, where Windows' own links are reparse points.
@@ -44,6 +45,8 @@ CANNOT_WRITE = bytes.fromhex("83 74 83 40 83 43 83 8B 82 AA 8F 91 82 AB 8D 9E 82
 BACKUP_EXISTS = bytes.fromhex(
     "83 6F 83 62 83 4E 83 41 83 62 83 76 83 74 83 40 83 43 83 8B 82 AA 8A F9 82 C9 82 A0 82 E8 82 DC 82 B7 2E")
 NO_MEMORY = bytes.fromhex("83 81 83 82 83 8A 82 AA 91 AB 82 E8 82 DC 82 B9 82 F1 2E")
+OUTPUT_EXISTS = bytes.fromhex(
+    "8F 6F 97 CD 83 74 83 40 83 43 83 8B 82 AA 8A F9 82 C9 82 A0 82 E8 82 DC 82 B7 2E")
 
 
 def container(plain, length=None):
@@ -155,11 +158,12 @@ class Case(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="unprc-e2e-")
         self.addCleanup(shutil.rmtree, self.root)
 
-    def run_tool(self, args, argv0="unprc", prefix=(), merge=False, preexec=None):
-        cmd = list(prefix) + TOOL + list(args)
+    def run_tool(self, args, argv0="unprc", prefix=(), merge=False, preexec=None, tool=None):
+        tool = tool or TOOL
+        cmd = list(prefix) + tool + list(args)
         exe = None
         if NATIVE and not prefix:
-            cmd[0], exe = argv0, TOOL[0]
+            cmd[0], exe = argv0, tool[0]
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
         p = subprocess.run(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL, env=env,
                            stdout=subprocess.PIPE,
@@ -691,14 +695,140 @@ class Hostile(Case):
         self.assertTree({"A.PRC": GOOD, "A.PRC.$$$": b"unrelated", "other": b"unrelated"})
 
 
+class RoundTrip(Case):
+    """mkprc PLAIN OUT, unprc's way back: each tool undoes the other byte for byte, and
+    a refused mkprc leaves the folder as it was."""
+
+    def setUp(self):
+        if not MKPRC:
+            self.skipTest("no --mkprc given")
+        super().setUp()
+
+    def run_mkprc(self, args, **run):
+        return self.run_tool(args, argv0="mkprc", tool=MKPRC, **run)
+
+    SIZES = (0, 1, 2, 3, 4, 5, 6, 7, 999, 1000, 65535, 65536, 65537, BUFFER - 5, BUFFER - 4)
+
+    def test_plain_through_mkprc_and_back(self):
+        rng = random.Random(12)
+        for size in self.SIZES:
+            plain = rng.randbytes(size)
+            with self.subTest(size=size):
+                self.setUp()
+                lay(self.root, {"P": plain})
+                self.assertEqual(self.run_mkprc(["P", "X"]), (0, b"", b""))
+                made = container(plain)
+                self.assertTree({"P": plain, "X": made})
+                self.assertEqual(self.run_tool(["X"]), (0, key_line(restored(made)[1]) + b"OK." + EOL, b""))
+                self.assertTree({"P": plain, "X": plain, "X.BAK": made})
+
+    def test_exact_container_through_unprc_and_back(self):
+        # Any bytes after a header that declares exactly their number are a container.
+        rng = random.Random(13)
+        for size in self.SIZES:
+            data = size.to_bytes(4, "little") + rng.randbytes(size)
+            with self.subTest(size=size):
+                self.setUp()
+                lay(self.root, {"X": data})
+                self.assertEqual(self.run_tool(["X"])[0], 0)
+                self.assertEqual(self.run_mkprc(["X", "Y"]), (0, b"", b""))
+                self.assertTree({"X": restored(data)[0], "X.BAK": data, "Y": data})
+
+    def test_refusals(self):
+        plain = b"plain text\n"
+        rows = [  # (tree, arguments, message)
+            ({"P": random.Random(14).randbytes(BUFFER - 3)}, ["P", "X"], ABNORMAL),
+            ({}, ["P", "X"], CANNOT_OPEN),
+            ({"P": Dir}, ["P", "X"], CANNOT_OPEN),
+            ({"P": plain, "X": b"old"}, ["P", "X"], OUTPUT_EXISTS),
+            ({"P": plain, "X": Dir}, ["P", "X"], OUTPUT_EXISTS),
+            ({"P": plain}, ["P", "P"], OUTPUT_EXISTS),
+            ({"P": plain, "X": Dir}, ["absent", "X"], OUTPUT_EXISTS),
+            ({"P": plain}, ["P", "absent/X"], CANNOT_WRITE),
+            ({"P": plain}, ["P", ""], CANNOT_WRITE),
+            ({"P": plain, "X.$$$": Dir}, ["P", "X"], CANNOT_WRITE),
+            ({"P": plain}, ["P", "n" * 252], CANNOT_WRITE),  # fits; with ".$$$" it does not
+        ]
+        if NATIVE:
+            rows += [
+                ({"P": Fifo}, ["P", "X"], CANNOT_OPEN),
+                ({"P": Sock}, ["P", "X"], CANNOT_OPEN),
+                ({"P": Link("gone")}, ["P", "X"], CANNOT_OPEN),
+                ({"P": plain, "X": Link("P")}, ["P", "X"], OUTPUT_EXISTS),
+                ({"P": plain, "X": Link("gone")}, ["P", "X"], OUTPUT_EXISTS),
+                ({"P": plain, "X.$$$": Link("victim"), "victim": b"kept"}, ["P", "X"], CANNOT_WRITE),
+                ({"P": plain, "X.$$$": Link("gone")}, ["P", "X"], CANNOT_WRITE),
+                ({"P": plain}, ["P"], b"Usage: mkprc (Plain File) (.PRC File)"),
+                ({"P": plain}, [], b"Usage: mkprc (Plain File) (.PRC File)"),
+                ({"P": plain}, ["P", "X", "Z"], b"Usage: mkprc (Plain File) (.PRC File)"),
+                ({"P": plain}, ["--help", "X"], CANNOT_OPEN),
+            ]
+        for tree, args, message in rows:
+            with self.subTest(args=args, tree=sorted(tree)):
+                self.setUp()
+                lay(self.root, tree)
+                self.assertEqual(self.run_mkprc(args), (1, b"", message + EOL))
+                self.assertTree(snapshot_of(tree))
+
+    def test_usage_help_and_version(self):
+        usage = rb"Usage: \S*mkprc(\.exe)? \(Plain File\) \(\.PRC File\)" + EOL
+        status, out, err = self.run_mkprc(["P"])
+        self.assertEqual((status, out), (1, b""))
+        self.assertRegex(err, b"^" + usage + b"$")
+        status, out, err = self.run_mkprc(["--help"])
+        self.assertEqual((status, err), (0, b""))
+        self.assertRegex(out, b"^" + usage + b"(.+" + EOL + b")+$")
+        status, out, err = self.run_mkprc(["--version"])
+        self.assertEqual((status, err), (0, b""))
+        self.assertRegex(out, rb"^mkprc \d+\.\d+\.\d+" + EOL + b"$")
+        self.assertEqual(snapshot(self.root), {})
+
+    @posix_only
+    def test_permission_bits_come_from_plain(self):
+        for mode in (0o600, 0o640, 0o755, 0o400):
+            with self.subTest(mode=oct(mode)):
+                self.setUp()
+                lay(self.root, {"P": b"text"})
+                os.chmod(os.path.join(self.root, "P"), mode)
+                self.assertEqual(self.run_mkprc(["P", "X"])[0], 0)
+                self.assertEqual(stat.S_IMODE(os.stat(os.path.join(self.root, "X")).st_mode), mode)
+
+    @posix_only
+    def test_injected_faults_leave_nothing(self):
+        # Each row: a system call, which calls of it fail, with what, the message, and the
+        # names whose calls are counted. The folder's sync comes after the move: the output
+        # made is then taken back.
+        files = ["P", "X", "X.$$$"]
+        rows = [
+            ("read", "1", "EIO", CANNOT_OPEN, files),
+            ("fchmod", "1", "EPERM", CANNOT_WRITE, files),
+            ("write", "1", "ENOSPC", CANNOT_WRITE, files),
+            ("fsync", "1", "EIO", CANNOT_WRITE, files),
+            ("fsync", "1", "EIO", CANNOT_WRITE, ["."]),
+            ("close", "1", "EIO", CANNOT_WRITE, ["X.$$$"]),
+            ("renameat2", "1", "EIO", CANNOT_WRITE, files),
+            ("renameat2", "1", "EEXIST", OUTPUT_EXISTS, files),  # OUT came after the check
+        ]
+        for call, when, errno, message, names in rows:
+            with self.subTest(call=call, names=names, errno=errno):
+                self.setUp()
+                paths = [p for n in names for p in ("-P", n, "-P", os.path.join(self.root, n))]
+                strace = ["strace", "-f", "-qqq", "-o", os.devnull, *paths, "-e", f"trace={call}",
+                          "-e", f"inject={call}:error={errno}:when={when}"]
+                self.check({"P": b"plain text"}, ["P", "X"], 1, b"", message + EOL,
+                           {"P": b"plain text"}, prefix=strace, tool=MKPRC)
+
+
 def main():
-    global TOOL, NATIVE, EOL, EXAMPLES
+    global TOOL, MKPRC, NATIVE, EOL, EXAMPLES
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
+    parser.add_argument("--mkprc", default="")
     parser.add_argument("--crlf", action="store_true")
     parser.add_argument("--examples")
     args, rest = parser.parse_known_args()
     TOOL = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.tool)]
+    MKPRC = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.mkprc)]
     NATIVE = len(TOOL) == 1 and not args.crlf
     EOL = b"\r\n" if args.crlf else b"\n"
     EXAMPLES = args.examples

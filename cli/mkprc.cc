@@ -1,0 +1,124 @@
+// mkprc PLAIN OUT: writes OUT as a scrambled container that holds the bytes of PLAIN, so
+// that unprc OUT restores them. Never replaces anything: OUT must not exist.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "cli/messages.h"
+#include "prc/container.h"
+#include "prc/folder.h"
+#include "prc/process.h"
+#include "prc/replace.h"
+#include "prc/work_buffer.h"
+
+namespace {
+
+int Fail(cli::Message message) {
+  cli::Say(message);
+  return cli::kExitFailure;
+}
+
+enum class ReadResult { kRead, kCannotRead, kTooLong };
+
+// Reads all of `file` into `payload`, which has room for kMaxPayloadLength bytes, and
+// sets `*length` to the number read. A file with a byte past that room is too long:
+// unprc could not restore it.
+ReadResult ReadPlain(prc::ReadableFile& file, std::uint8_t* payload, std::size_t* length) {
+  if (!file.ReadFull(payload, prc::kMaxPayloadLength, length)) return ReadResult::kCannotRead;
+  if (*length < prc::kMaxPayloadLength) return ReadResult::kRead;
+  std::uint8_t extra = 0;
+  std::size_t more = 0;
+  if (!file.ReadFull(&extra, 1, &more)) return ReadResult::kCannotRead;
+  return more == 0 ? ReadResult::kRead : ReadResult::kTooLong;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  using cli::Message;
+  prc::PrepareProcess();
+  // With no name as invoked to show, the tool gives its own.
+  const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+  const char* const program = named ? argv[0] : "mkprc";
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    cli::SayMkprcHelp(program);
+    return cli::kExitOk;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    cli::SayVersion("mkprc");
+    return cli::kExitOk;
+  }
+  if (argc != 3) {
+    cli::SayMkprcUsage(program);
+    return cli::kExitFailure;
+  }
+
+  // Anything at all at OUT, even a dangling link, stops the run before any work. The
+  // no-replace move below still decides should something take the name meanwhile.
+  std::string out;
+  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(argv[2], &out);
+  if (!folder || out.empty()) return Fail(Message::kCannotWrite);
+  prc::FileInfo held;
+  if (folder->Inspect(out, &held)) return Fail(Message::kOutputExists);
+
+  prc::WorkBuffer buffer = prc::NewWorkBuffer();
+  if (!buffer) return Fail(Message::kNoMemory);
+  std::size_t length = 0;
+  prc::FileInfo plain_info;
+  {
+    // PLAIN's folder and PLAIN are closed once read, before anything is written.
+    std::string name;
+    const std::unique_ptr<prc::Folder> plain_folder = prc::OpenFolder(argv[1], &name);
+    if (!plain_folder) return Fail(Message::kCannotOpen);
+    const std::unique_ptr<prc::ReadableFile> plain = plain_folder->OpenForReading(name);
+    if (!plain) return Fail(Message::kCannotOpen);
+    plain_info = plain->info();
+    switch (ReadPlain(*plain, buffer.get() + prc::kHeaderSize, &length)) {
+      case ReadResult::kRead:
+        break;
+      case ReadResult::kCannotRead:
+        return Fail(Message::kCannotOpen);
+      case ReadResult::kTooLong:
+        return Fail(Message::kAbnormal);
+    }
+  }
+
+  // The header declares the length, little-endian; the key is derived from it as unprc
+  // derives it. An odd length's last pair takes in the zero byte after the payload,
+  // inside the buffer, and that byte is not written.
+  const auto declared = static_cast<std::uint32_t>(length);
+  for (std::size_t i = 0; i < prc::kHeaderSize; ++i) {
+    buffer[i] = static_cast<std::uint8_t>(declared >> (8 * i));
+  }
+  const std::size_t size = prc::kHeaderSize + length;
+  prc::Scramble(buffer.get(), size, prc::ReadHeader(buffer.get()).key);
+
+  // Written beside OUT, synced, then moved in: OUT is never seen half written.
+  const std::string temp = prc::SideNamesFor(out).temp;
+  const bool written = prc::WriteTemporary(*folder, temp, plain_info, buffer.get(), size);
+  buffer.reset();
+  if (!written) return Fail(Message::kCannotWrite);
+  prc::FileInfo made;
+  if (!folder->Inspect(temp, &made)) {
+    (void)folder->Remove(temp);
+    return Fail(Message::kCannotWrite);
+  }
+  switch (folder->MoveNoReplace(temp, out)) {
+    case prc::MoveResult::kMoved:
+      break;
+    case prc::MoveResult::kDestinationExists:
+      (void)folder->Remove(temp);
+      return Fail(Message::kOutputExists);
+    case prc::MoveResult::kFailed:
+      (void)folder->Remove(temp);
+      return Fail(Message::kCannotWrite);
+  }
+  if (!folder->Sync()) {
+    // OUT may not survive a power cut: take it back, if it is still the file made here.
+    prc::FileInfo now;
+    if (folder->Inspect(out, &now) && now.SameFileAs(made)) (void)folder->Remove(out);
+    return Fail(Message::kCannotWrite);
+  }
+  return cli::kExitOk;
+}
