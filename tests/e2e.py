@@ -625,6 +625,11 @@ class Hostile(Case):
         # write but not read is refused before anything is touched, as it could not be
         # synced after the moves.
         shared = 4242
+        # A copy of the tool that the other user may run, wherever the build lies.
+        bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
+        self.addCleanup(shutil.rmtree, bin_dir)
+        os.chmod(bin_dir, 0o755)
+        tool = [shutil.copy(TOOL[0], bin_dir)]
         rows = [(0o1777, (0, shared, 0o660), [shared], (0, shared, 0o660)),
                 (0o1777, (NOBODY, shared, 0o640), [], (0, NOBODY, 0o600)),
                 (0o1777, (NOBODY, NOBODY, 0o640), [], (0, NOBODY, 0o640)),
@@ -644,7 +649,7 @@ class Hostile(Case):
                     os.setgroups(groups)
                     os.setgid(NOBODY)
                     os.setuid(NOBODY)
-                got = self.run_tool(["f/A.PRC"], preexec=as_nobody)
+                got = self.run_tool(["f/A.PRC"], preexec=as_nobody, tool=tool)
                 if want is None:
                     self.assertEqual(got, (1, b"", CANNOT_OPEN + EOL))
                     os.chmod(os.path.dirname(path), 0o700)
