@@ -496,16 +496,19 @@ class Hostile(Case):
 
     def run_held(self, args, call, action, when=1, error=None, preexec=None):
         """Runs the tool under strace, held for two seconds on entry to its `when`th
-        `call` on its own files (which then fails with `error`, if given); runs
-        `action(pid)` while it is held; returns status and both streams."""
+        `call` on its own files (or, when the call is to fail with `error`, just after
+        it failed); runs `action(pid)` while it is held; returns status and both
+        streams."""
         if not NATIVE or platform.machine() != "x86_64" or shutil.which("strace") is None:
             self.skipTest("needs a native x86-64 tool and strace")
         name = args[-1]
         paths = [p for n in (name, name + ".$$$", name + ".BAK")
                  for p in ("-P", n, "-P", os.path.join(self.root, n))]
-        cmd = ["strace", "-f", "-qqq", "-o", os.devnull, *paths, "-e", f"trace={call}",
-               "-e", f"inject={call}:when={when}:delay_enter=2000000" + (f":error={error}" if error else "")
-               ] + TOOL + list(args)
+        log = os.path.join(self.root, "..", os.path.basename(self.root) + ".held")
+        self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
+        hold = f"error={error}:delay_exit=2000000" if error else "delay_enter=2000000"
+        cmd = ["strace", "-f", "-qqq", "-o", log, *paths, "-e", f"trace={call}",
+               "-e", f"inject={call}:when={when}:{hold}"] + TOOL + list(args)
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 
         def child():  # no core file from a quit signal in the folder checked after
@@ -514,20 +517,24 @@ class Hostile(Case):
                 preexec()
         p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=env, preexec_fn=child)
-        # strace turns a call it is to fail into number -1 before holding it.
-        number = "-1" if error else str(SYSCALL_NUMBERS[call])
         deadline = time.monotonic() + 30
-        while True:
+        pid = None
+        while pid is None:
             self.assertLess(time.monotonic(), deadline, f"the tool never reached {call}")
+            time.sleep(0.002)
             try:
-                with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
-                    pid = int(f.read().split()[0])
-                with open(f"/proc/{pid}/syscall") as f:
-                    if f.read().split()[0] == number:
-                        break
+                if error:  # strace writes the failed call's line as it starts to hold it
+                    with open(log) as f:
+                        held = re.search(r"^(\d+)\s+.*\(DELAYED\)$", f.read(), re.M)
+                    pid = held and int(held.group(1))
+                else:  # held on entry, the call's number shows
+                    with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
+                        candidate = int(f.read().split()[0])
+                    with open(f"/proc/{candidate}/syscall") as f:
+                        if f.read().split()[0] == str(SYSCALL_NUMBERS[call]):
+                            pid = candidate
             except (OSError, IndexError, ValueError):
                 pass
-            time.sleep(0.002)
         action(pid)
         out, err = p.communicate(timeout=60)
         err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
