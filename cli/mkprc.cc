@@ -95,30 +95,13 @@ int main(int argc, char* argv[]) {
   prc::Scramble(buffer.get(), size, prc::ReadHeader(buffer.get()).key);
 
   // Written beside OUT, synced, then moved in: OUT is never seen half written.
-  const std::string temp = prc::SideNamesFor(out).temp;
-  const bool written = prc::WriteTemporary(*folder, temp, plain_info, buffer.get(), size);
-  buffer.reset();
-  if (!written) return Fail(Message::kCannotWrite);
-  prc::FileInfo made;
-  if (!folder->Inspect(temp, &made)) {
-    (void)folder->Remove(temp);
-    return Fail(Message::kCannotWrite);
-  }
-  switch (folder->MoveNoReplace(temp, out)) {
-    case prc::MoveResult::kMoved:
-      break;
-    case prc::MoveResult::kDestinationExists:
-      (void)folder->Remove(temp);
+  switch (prc::CreateDurably(*folder, out, plain_info, buffer.get(), size)) {
+    case prc::CreateResult::kCreated:
+      return cli::kExitOk;
+    case prc::CreateResult::kExists:
       return Fail(Message::kOutputExists);
-    case prc::MoveResult::kFailed:
-      (void)folder->Remove(temp);
+    case prc::CreateResult::kCannotWrite:
       return Fail(Message::kCannotWrite);
   }
-  if (!folder->Sync()) {
-    // OUT may not survive a power cut: take it back, if it is still the file made here.
-    prc::FileInfo now;
-    if (folder->Inspect(out, &now) && now.SameFileAs(made)) (void)folder->Remove(out);
-    return Fail(Message::kCannotWrite);
-  }
-  return cli::kExitOk;
+  return Fail(Message::kCannotWrite);
 }

@@ -34,6 +34,34 @@ bool WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& lik
   return false;
 }
 
+CreateResult CreateDurably(Folder& folder, const std::string& name, const FileInfo& like,
+                           const std::uint8_t* data, std::size_t size) {
+  const std::string temp = SideNamesFor(name).temp;
+  if (!WriteTemporary(folder, temp, like, data, size)) return CreateResult::kCannotWrite;
+  FileInfo made;
+  if (!folder.Inspect(temp, &made)) {
+    (void)folder.Remove(temp);
+    return CreateResult::kCannotWrite;
+  }
+  switch (folder.MoveNoReplace(temp, name)) {
+    case MoveResult::kMoved:
+      break;
+    case MoveResult::kDestinationExists:
+      (void)folder.Remove(temp);
+      return CreateResult::kExists;
+    case MoveResult::kFailed:
+      (void)folder.Remove(temp);
+      return CreateResult::kCannotWrite;
+  }
+  if (!folder.Sync()) {
+    // `name` may not survive a power cut: take it back, if it is still the file made here.
+    FileInfo now;
+    if (folder.Inspect(name, &now) && now.SameFileAs(made)) (void)folder.Remove(name);
+    return CreateResult::kCannotWrite;
+  }
+  return CreateResult::kCreated;
+}
+
 SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo& input_info,
                         const SideNames& names, WorkBuffer buffer, std::uint32_t payload_length) {
   const bool written =

@@ -31,6 +31,20 @@ SideNames SideNamesFor(const std::string& input);
 [[nodiscard]] bool WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
                                   const std::uint8_t* data, std::size_t size);
 
+enum class CreateResult {
+  kCreated,      // `name` holds the bytes, durably
+  kExists,       // something held `name` already; it is untouched
+  kCannotWrite,  // the bytes could not be stored; nothing is left behind
+};
+
+// Stores `size` bytes at `data` as a new file `name` in `folder`: written to `name` +
+// ".$$$" (as WriteTemporary, like `like`), moved to `name` by the no-replace move, and the
+// folder synced. Never replaces anything. On any failure the temporary file is removed,
+// and so is `name` when the folder sync fails and it is still the file made here.
+[[nodiscard]] CreateResult CreateDurably(Folder& folder, const std::string& name,
+                                         const FileInfo& like, const std::uint8_t* data,
+                                         std::size_t size);
+
 enum class SwapResult {
   kSwapped,         // `input` holds the payload, names.backup the original; no temp file
   kCannotWrite,     // the payload could not be stored: `input` untouched, no backup made
