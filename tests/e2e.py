@@ -479,6 +479,7 @@ NOBODY = 65534  # the unprivileged user and group of Debian and most Linux syste
 
 # System-call numbers on x86-64, to see where a held run stands.
 SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat2": 316}
+FD_CALLS = ("write", "fchmod", "fsync", "flock")  # whose first argument is the file
 
 
 def root_only(test):
@@ -517,6 +518,9 @@ class Hostile(Case):
                 preexec()
         p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=env, preexec_fn=child)
+        # Every call of the kind stops the tool under strace for a moment, the key line's
+        # write to standard output too; only the held one is on a file in the folder.
+        folder = os.path.realpath(self.root) + os.sep
         deadline = time.monotonic() + 30
         pid = None
         while pid is None:
@@ -527,12 +531,15 @@ class Hostile(Case):
                     with open(log) as f:
                         held = re.search(r"^(\d+)\s+.*\(DELAYED\)$", f.read(), re.M)
                     pid = held and int(held.group(1))
-                else:  # held on entry, the call's number shows
+                else:  # held on entry, the call's number shows, and its file is ours
                     with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
                         candidate = int(f.read().split()[0])
                     with open(f"/proc/{candidate}/syscall") as f:
-                        if f.read().split()[0] == str(SYSCALL_NUMBERS[call]):
-                            pid = candidate
+                        number, first = f.read().split()[:2]
+                    if number == str(SYSCALL_NUMBERS[call]) and (
+                            call not in FD_CALLS or os.readlink(
+                                f"/proc/{candidate}/fd/{int(first, 16)}").startswith(folder)):
+                        pid = candidate
             except (OSError, IndexError, ValueError):
                 pass
         action(pid)
