@@ -1,20 +1,57 @@
 #include <sys/mman.h>
 
+#include <cstdint>
+
 #include "prc/work_buffer.h"
 
 namespace prc {
+namespace {
 
-WorkBuffer NewWorkBuffer() {
-  // A fresh anonymous mapping is zero. Populating it up front costs one call instead of
-  // a page fault for every page the read then fills.
-  int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_POPULATE
-  flags |= MAP_POPULATE;
-#endif
-  void* p = mmap(nullptr, kWorkBufferSize, PROT_READ | PROT_WRITE, flags, -1, 0);
-  return WorkBuffer(p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p));
+// The size and alignment of the block the buffer starts: that of a huge page on the
+// processors that have one of 2 MiB, and a multiple of every smaller page size.
+constexpr std::size_t kBlockSize = std::size_t{2} << 20;
+
+std::uint8_t* Map(std::size_t size) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
 }
 
-void WorkBufferDeleter::operator()(std::uint8_t* buffer) const { munmap(buffer, kWorkBufferSize); }
+// Maps a zero-filled block of kBlockSize bytes at an address aligned to its size: twice
+// the size is mapped and the ends beyond the aligned block unmapped. Where the address
+// space is too short for twice the size, the block is mapped anywhere. Null if not even
+// that fits.
+std::uint8_t* MapBlock() {
+  std::uint8_t* raw = Map(2 * kBlockSize);
+  if (raw == nullptr) return Map(kBlockSize);
+  const auto at = reinterpret_cast<std::uintptr_t>(raw);
+  const std::size_t head = (kBlockSize - at % kBlockSize) % kBlockSize;
+  if (head != 0) munmap(raw, head);
+  munmap(raw + head + kBlockSize, kBlockSize - head);
+  return raw + head;
+}
+
+}  // namespace
+
+WorkBuffer NewWorkBuffer() {
+  // A fresh anonymous mapping is zero. The buffer starts a block aligned to and as large
+  // as a huge page, which the system is asked to back with one: then the whole buffer
+  // costs one page fault and one TLB entry instead of 256. That matters most on a virtual
+  // machine, where the first touch of each small page may trap to the host; there it was
+  // most of the run's own time on a RAM-backed folder. Where huge pages are not given,
+  // the block is backed by small pages as any mapping is. Populating the buffer up front
+  // costs one call instead of a page fault for every page the read then fills; a system
+  // that cannot populate on request leaves that to the read.
+  std::uint8_t* block = MapBlock();
+  if (block == nullptr) return WorkBuffer(nullptr);
+#ifdef MADV_HUGEPAGE
+  madvise(block, kBlockSize, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+  madvise(block, kWorkBufferSize, MADV_POPULATE_WRITE);
+#endif
+  return WorkBuffer(block);
+}
+
+void WorkBufferDeleter::operator()(std::uint8_t* buffer) const { munmap(buffer, kBlockSize); }
 
 }  // namespace prc

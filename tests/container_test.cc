@@ -1,8 +1,13 @@
 #include "prc/container.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <random>
 #include <string>
@@ -232,11 +237,38 @@ TEST(Scramble, DescrambleUndoesIt) {
   }
 }
 
-TEST(NewWorkBuffer, IsZeroFilled) {
+// Whether a fresh buffer is zero to its last byte and takes a write there.
+// Allocates nothing beside the buffer, so that it can run under an address-space limit.
+bool FreshBufferIsWholeAndZero() {
   const WorkBuffer buffer = NewWorkBuffer();
-  ASSERT_NE(buffer, nullptr);
-  const Bytes zeros(kWorkBufferSize, 0);
-  EXPECT_EQ(std::memcmp(buffer.get(), zeros.data(), kWorkBufferSize), 0);
+  if (buffer == nullptr) return false;
+  const bool zero = std::all_of(buffer.get(), buffer.get() + kWorkBufferSize,
+                                [](std::uint8_t b) { return b == 0; });
+  buffer[kWorkBufferSize - 1] = 1;
+  return zero;
+}
+
+TEST(NewWorkBuffer, IsZeroFilled) { EXPECT_TRUE(FreshBufferIsWholeAndZero()); }
+
+// The size of the address space this process has mapped, or 0 where that cannot be told.
+std::size_t MappedBytes() {
+  std::size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  return pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Limits the address space to what is mapped now and three times the buffer, and ends
+// the process with status 0 if a whole, zero buffer is given under that limit.
+[[noreturn]] void ExitZeroIfGivenUnderATightLimit() {
+  const rlimit limit{MappedBytes() + 3 * kWorkBufferSize, RLIM_INFINITY};
+  std::_Exit(setrlimit(RLIMIT_AS, &limit) == 0 && FreshBufferIsWholeAndZero() ? 0 : 1);
+}
+
+// The buffer is carved from a larger mapping where the address space allows; under a
+// limit that leaves room for little more than twice the buffer, it is still given.
+TEST(NewWorkBuffer, IsGivenUnderATightAddressSpaceLimit) {
+  if (MappedBytes() == 0) GTEST_SKIP() << "no /proc/self/statm to tell the address space in use";
+  EXPECT_EXIT(ExitZeroIfGivenUnderATightLimit(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
