@@ -13,7 +13,10 @@ namespace prc {
 // The tool reads at most this many bytes of a file, header included.
 inline constexpr std::size_t kWorkBufferSize = std::size_t{1} << 20;
 
+// Gives the buffer back to the system. `mapped` is the size of the block it starts,
+// where the platform needs it.
 struct WorkBufferDeleter {
+  std::size_t mapped = 0;
   void operator()(std::uint8_t* buffer) const;
 };
 using WorkBuffer = std::unique_ptr<std::uint8_t[], WorkBufferDeleter>;

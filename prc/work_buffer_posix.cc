@@ -11,18 +11,23 @@ namespace {
 // processors that have one of 2 MiB, and a multiple of every smaller page size.
 constexpr std::size_t kBlockSize = std::size_t{2} << 20;
 
-std::uint8_t* Map(std::size_t size) {
-  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+// Asks for a mapping's pages to be filled in as it is made, where the system can.
+#ifdef MAP_POPULATE
+constexpr int kPopulated = MAP_POPULATE;
+#else
+constexpr int kPopulated = 0;
+#endif
+
+std::uint8_t* Map(std::size_t size, int flags = 0) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
   return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
 }
 
-// Maps a zero-filled block of kBlockSize bytes at an address aligned to its size: twice
-// the size is mapped and the ends beyond the aligned block unmapped. Where the address
-// space is too short for twice the size, the block is mapped anywhere. Null if not even
-// that fits.
-std::uint8_t* MapBlock() {
+// Maps a zero-filled block of kBlockSize bytes at an address aligned to its size, or
+// returns null: twice the size is mapped and the ends beyond the aligned block unmapped.
+std::uint8_t* MapAlignedBlock() {
   std::uint8_t* raw = Map(2 * kBlockSize);
-  if (raw == nullptr) return Map(kBlockSize);
+  if (raw == nullptr) return nullptr;
   const auto at = reinterpret_cast<std::uintptr_t>(raw);
   const std::size_t head = (kBlockSize - at % kBlockSize) % kBlockSize;
   if (head != 0) munmap(raw, head);
@@ -40,18 +45,21 @@ WorkBuffer NewWorkBuffer() {
   // most of the run's own time on a RAM-backed folder. Where huge pages are not given,
   // the block is backed by small pages as any mapping is. Populating the buffer up front
   // costs one call instead of a page fault for every page the read then fills; a system
-  // that cannot populate on request leaves that to the read.
-  std::uint8_t* block = MapBlock();
-  if (block == nullptr) return WorkBuffer(nullptr);
+  // that cannot populate on request leaves that to the read. Where the address space is
+  // too short for the aligned block, the buffer is mapped alone, populated as it is made.
+  std::uint8_t* block = MapAlignedBlock();
+  if (block == nullptr) {
+    return WorkBuffer(Map(kWorkBufferSize, kPopulated), WorkBufferDeleter{kWorkBufferSize});
+  }
 #ifdef MADV_HUGEPAGE
   madvise(block, kBlockSize, MADV_HUGEPAGE);
 #endif
 #ifdef MADV_POPULATE_WRITE
   madvise(block, kWorkBufferSize, MADV_POPULATE_WRITE);
 #endif
-  return WorkBuffer(block);
+  return WorkBuffer(block, WorkBufferDeleter{kBlockSize});
 }
 
-void WorkBufferDeleter::operator()(std::uint8_t* buffer) const { munmap(buffer, kBlockSize); }
+void WorkBufferDeleter::operator()(std::uint8_t* buffer) const { munmap(buffer, mapped); }
 
 }  // namespace prc
