@@ -45,13 +45,14 @@ int main(int argc, char* argv[]) {
   std::string name;
   const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(argv[1], &name);
   if (!folder) return Fail(Message::kCannotOpen);
-  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name);
+  // A symbolic link is not the file to replace: the restored file would land beside it,
+  // with access that only the link's target had.
+  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name, prc::Links::kRefuse);
   if (!file) return Fail(Message::kCannotOpen);
   // One run at a time: the lock is held until the swap is done. A name that no longer
   // leads to the locked file was swapped by another run in the meantime.
   prc::FileInfo now;
-  if (!file->LockExclusive() || !folder->InspectTarget(name, &now) ||
-      !now.SameFileAs(file->info())) {
+  if (!file->LockExclusive() || !folder->Inspect(name, &now) || !now.SameFileAs(file->info())) {
     return Fail(Message::kCannotOpen);
   }
   const prc::SideNames names = prc::SideNamesFor(name);

@@ -71,7 +71,9 @@ int main(int argc, char* argv[]) {
     std::string name;
     const std::unique_ptr<prc::Folder> plain_folder = prc::OpenFolder(argv[1], &name);
     if (!plain_folder) return Fail(Message::kCannotOpen);
-    const std::unique_ptr<prc::ReadableFile> plain = plain_folder->OpenForReading(name);
+    // Only read, as cp reads: a link is followed.
+    const std::unique_ptr<prc::ReadableFile> plain =
+        plain_folder->OpenForReading(name, prc::Links::kFollow);
     if (!plain) return Fail(Message::kCannotOpen);
     plain_info = plain->info();
     switch (ReadPlain(*plain, buffer.get() + prc::kHeaderSize, &length)) {

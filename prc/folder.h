@@ -27,6 +27,9 @@ struct FileInfo {
   std::uint32_t permissions = 0;
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
+  // The file's access list beyond its permission bits, as the system stores it; empty when
+  // it has none or the platform keeps none. Filled in only for a file opened for reading.
+  std::string access_list;
 
   [[nodiscard]] bool SameFileAs(const FileInfo& other) const {
     return device == other.device && number == other.number;
@@ -55,11 +58,20 @@ class WritableFile {
  public:
   virtual ~WritableFile() = default;
 
-  // Gives the file the owner and group of `like` where the system lets this process
-  // (always as the superuser; the group alone where the caller belongs to it), then
-  // `like`'s permission bits. A refused owner or group is not an error; a failure to set
-  // the permission bits is. Does nothing, successfully, where the platform keeps neither.
-  [[nodiscard]] virtual bool TakeOwnerAndPermissionsOf(const FileInfo& like) = 0;
+  // What the file is, as of when it was created.
+  [[nodiscard]] virtual const FileInfo& info() const = 0;
+
+  // Gives the file exactly the access `like` has, no more: `like`'s owner and group where
+  // the system lets this process (always as the superuser; the group alone where the
+  // caller belongs to it), then `like`'s access list in place of whatever the file was
+  // given (none when `like` has none), then `like`'s permission bits. A group the file
+  // could not be given gets none of the access `like`'s group has, and everyone else no
+  // more than `like`'s group had, since that group's members are now among them. A
+  // refused owner or group is not an error; a failure to set the access list or the
+  // permission bits is. Where the file system keeps no access lists, the permission bits
+  // say no more than the list allowed. Does nothing, successfully, where the platform
+  // keeps none of these.
+  [[nodiscard]] virtual bool TakeAccessOf(const FileInfo& like) = 0;
 
   // Writes all `size` bytes, retrying interrupted writes. False on an error or a short
   // write (full disk, file-size limit).
@@ -68,8 +80,9 @@ class WritableFile {
   // Flushes the file's data and size to the storage device.
   [[nodiscard]] virtual bool Sync() = 0;
 
-  // Closes the file. False when the close reports an error, which for a written file
-  // means its data may not have been stored. Closing again does nothing.
+  // Closes the file for writing. False when the close reports an error, which for a
+  // written file means its data may not have been stored. Closing again does nothing. The
+  // file stays locked (see Folder::CreateNew) until this object is destroyed.
   virtual bool Close() = 0;
 };
 
@@ -79,27 +92,40 @@ enum class MoveResult {
   kFailed,             // any other failure; nothing was changed.
 };
 
+// Whether opening a name goes through a symbolic link to the file it leads to.
+enum class Links {
+  kFollow,  // read what the link leads to, as cat(1) does
+  kRefuse,  // a link is not the file named: the open fails
+};
+
 class Folder {
  public:
   virtual ~Folder() = default;
 
-  // Opens `name` for reading. Follows a symbolic link; never blocks, not even on a FIFO;
-  // fails, leaving nothing open, when what it opened is not a regular file. The check is
-  // made on the opened file, not the name. Null on failure.
-  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) = 0;
+  // Opens `name` for reading, with its access list. A symbolic link is followed or
+  // refused as `links` says; never blocks, not even on a FIFO; fails, leaving nothing
+  // open, when what it opened is not a regular file. The check is made on the opened
+  // file, not the name. Null on failure.
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name,
+                                                                     Links links) = 0;
 
   // Looks at what `name` is, without following a symbolic link. False when nothing is
   // there or it cannot be looked at.
   [[nodiscard]] virtual bool Inspect(const std::string& name, FileInfo* info) = 0;
 
-  // Looks at the file `name` leads to, following a symbolic link.
-  [[nodiscard]] virtual bool InspectTarget(const std::string& name, FileInfo* info) = 0;
-
   // Creates `name` as a new, empty regular file readable and writable by its owner
-  // alone, and opens it for writing. Fails, changing nothing, when anything at all holds
-  // the name. Until this folder moves or removes that name, a signal that ends the
-  // process removes it (see process.h). Null on failure.
+  // alone, opens it for writing and locks it against other runs: no other run takes it
+  // for a leftover (see RemoveLeftover) while the returned object lives. Fails when
+  // anything at all holds the name, changing nothing, or when another run takes the new
+  // file for a leftover before it is locked, leaving it to that run. Until this folder
+  // moves or removes that name, a signal that ends the process removes it (see
+  // process.h). Null on failure.
   [[nodiscard]] virtual std::unique_ptr<WritableFile> CreateNew(const std::string& name) = 0;
+
+  // Removes `name`, a file some earlier run left behind, when it is still the file
+  // `leftover` describes and no live run holds it locked. False, changing nothing, when
+  // another run holds it, it is another file by now, or it cannot be opened or removed.
+  [[nodiscard]] virtual bool RemoveLeftover(const std::string& name, const FileInfo& leftover) = 0;
 
   // From now on a signal no longer removes `name`, a file CreateNew made that is to stay.
   virtual void Keep(const std::string& name) = 0;
@@ -109,7 +135,11 @@ class Folder {
 
   // Renames `from` to `to` in one step that fails when `to` names anything at all (a
   // file, a directory, a symbolic link, dangling or not), leaving both as they were.
-  // Symbolic links are moved themselves, never followed.
+  // Symbolic links are moved themselves, never followed. Where the file system has no
+  // such step, the move is made as a second name and the removal of the first; where it
+  // has no second names either, `to` is reserved by creating it as a new empty file, and
+  // `from` renamed over that reservation while the name still leads to it. Only another
+  // process that replaces the reservation in that instant can then lose its file.
   [[nodiscard]] virtual MoveResult MoveNoReplace(const std::string& from,
                                                  const std::string& to) = 0;
 
@@ -117,9 +147,18 @@ class Folder {
   [[nodiscard]] virtual bool Sync() = 0;
 };
 
-// Opens the folder that holds `path` (the part before its last separator; the current
-// folder when there is none) and sets `*name` to the rest, the name inside it. Null when
-// the folder cannot be opened.
+// A path split into the folder that holds it and the name inside that folder.
+struct PathParts {
+  // The folder's path, as opened: the part before the last separator ("/" for a name
+  // right under the root; Windows keeps the separator, and a drive's "C:"), or "." when
+  // the path has no separator.
+  std::string folder;
+  std::string name;  // the rest
+};
+[[nodiscard]] PathParts SplitPath(const std::string& path);
+
+// Opens the folder that holds `path` (as SplitPath says) and sets `*name` to the name
+// inside it. Null when the folder cannot be opened.
 [[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
 
 }  // namespace prc

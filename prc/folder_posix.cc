@@ -1,9 +1,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <utility>
 
 #include "prc/folder.h"
 #include "prc/process.h"
@@ -23,6 +26,97 @@ auto Retry(Call call) {
   auto result = call();
   while (result < 0 && errno == EINTR) result = call();
   return result;
+}
+
+// The access list as the system keeps it beside the permission bits: a 4-byte version,
+// then 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit user or group,
+// little-endian.
+constexpr char kAccessList[] = "system.posix_acl_access";
+constexpr std::size_t kAccessListHeader = 4;
+constexpr std::size_t kAccessListEntry = 8;
+enum AccessTag : std::uint16_t {
+  kOwnerEntry = 0x01,
+  kGroupEntry = 0x04,
+  kMaskEntry = 0x10,
+  kOthersEntry = 0x20,
+};
+
+// Whether the file system keeps no access lists (or no extended attributes at all).
+bool NoAccessLists(int err) { return err == ENOTSUP || err == ENODATA; }
+
+std::uint16_t Get16(const std::string& list, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(list[at]) |
+                                    static_cast<unsigned char>(list[at + 1]) << 8);
+}
+
+void Put16(std::string* list, std::size_t at, std::uint16_t value) {
+  (*list)[at] = static_cast<char>(value & 0xFF);
+  (*list)[at + 1] = static_cast<char>(value >> 8);
+}
+
+// Calls `visit(tag, permissions_offset)` for each entry of `list`.
+template <typename Visit>
+void ForEachEntry(const std::string& list, Visit visit) {
+  for (std::size_t at = kAccessListHeader; at + kAccessListEntry <= list.size();
+       at += kAccessListEntry) {
+    visit(Get16(list, at), at + 2);
+  }
+}
+
+// The permission bits the system shows for `list`: the owner's entry, the mask (or the
+// group's entry where there is no mask) and everyone else's, as `mask_as_group` says;
+// with it false, the group bits are what the group itself may do.
+mode_t PermissionsOf(const std::string& list, bool mask_as_group) {
+  std::uint16_t owner = 0;
+  std::uint16_t group = 0;
+  std::uint16_t others = 0;
+  int mask = -1;
+  ForEachEntry(list, [&](std::uint16_t tag, std::size_t at) {
+    const std::uint16_t bits = Get16(list, at) & 7;
+    if (tag == kOwnerEntry) owner = bits;
+    if (tag == kGroupEntry) group = bits;
+    if (tag == kMaskEntry) mask = bits;
+    if (tag == kOthersEntry) others = bits;
+  });
+  if (mask >= 0) group = mask_as_group ? mask : group & mask;
+  return static_cast<mode_t>(owner << 6 | group << 3 | others);
+}
+
+// `list` for a file whose group is not the one `list` was made for: that group's entry
+// grants nothing, and everyone else no more than the group had.
+std::string WithoutGroup(std::string list) {
+  const auto had = static_cast<std::uint16_t>(PermissionsOf(list, false) >> 3 & 7);
+  ForEachEntry(list, [&](std::uint16_t tag, std::size_t at) {
+    if (tag == kGroupEntry) Put16(&list, at, 0);
+    if (tag == kOthersEntry) Put16(&list, at, Get16(list, at) & had);
+  });
+  return list;
+}
+
+// `permissions` for a file whose group is not the one they were set for.
+mode_t WithoutGroup(mode_t permissions) {
+  const mode_t had = permissions >> 3 & 7;
+  return (permissions & S_IRWXU) | (permissions & S_IRWXO & had);
+}
+
+// Reads the access list of the open file `fd` into `*list`, empty when it has none.
+bool ReadAccessList(int fd, std::string* list) {
+  list->clear();
+  for (;;) {
+    const ssize_t size = Retry([&] { return fgetxattr(fd, kAccessList, nullptr, 0); });
+    if (size < 0) return NoAccessLists(errno);
+    list->resize(static_cast<std::size_t>(size));
+    const ssize_t got =
+        Retry([&] { return fgetxattr(fd, kAccessList, list->data(), list->size()); });
+    if (got >= 0) {
+      list->resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) {  // else it grew meanwhile: ask again
+      list->clear();
+      return NoAccessLists(errno);
+    }
+  }
 }
 
 FileInfo InfoOf(const struct stat& st) {
@@ -80,21 +174,43 @@ class PosixReadableFile final : public ReadableFile {
 
 class PosixWritableFile final : public WritableFile {
  public:
-  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  // `fd` is written; `lock` holds the file's lock, past the close of `fd`.
+  PosixWritableFile(int fd, int lock, const FileInfo& info) : fd_(fd), lock_(lock), info_(info) {}
   PosixWritableFile(const PosixWritableFile&) = delete;
   PosixWritableFile& operator=(const PosixWritableFile&) = delete;
-  ~PosixWritableFile() override { CloseOnce(&fd_); }
+  ~PosixWritableFile() override {
+    CloseOnce(&fd_);
+    CloseOnce(&lock_);
+  }
 
-  bool TakeOwnerAndPermissionsOf(const FileInfo& like) override {
+  [[nodiscard]] const FileInfo& info() const override { return info_; }
+
+  bool TakeAccessOf(const FileInfo& like) override {
     // Owner first: changing the owner may clear permission bits, which are set after.
     if (Retry([&] { return fchown(fd_, like.owner, like.group); }) != 0) {
       (void)Retry([&] { return fchown(fd_, static_cast<uid_t>(-1), like.group); });
     }
-    // A group the file could not be given must not have the access `like`'s group has.
     struct stat st {};
     if (Retry([&] { return fstat(fd_, &st); }) != 0) return false;
+    const bool group_kept = st.st_gid == like.group;
     mode_t permissions = like.permissions & kPermissionBits;
-    if (st.st_gid != like.group) permissions &= ~static_cast<mode_t>(S_IRWXG);
+    if (!group_kept) permissions = WithoutGroup(permissions);
+    // The list replaces whatever the folder's default list gave the new file; with none,
+    // that is removed, so only the permission bits speak.
+    if (like.access_list.empty()) {
+      if (Retry([&] { return fremovexattr(fd_, kAccessList); }) != 0 && !NoAccessLists(errno)) {
+        return false;
+      }
+    } else {
+      const std::string list = group_kept ? like.access_list : WithoutGroup(like.access_list);
+      if (Retry([&] { return fsetxattr(fd_, kAccessList, list.data(), list.size(), 0); }) == 0) {
+        permissions = PermissionsOf(list, true);
+      } else if (NoAccessLists(errno)) {
+        permissions = PermissionsOf(list, false);  // the group's own, not the mask's
+      } else {
+        return false;
+      }
+    }
     return Retry([&] { return fchmod(fd_, permissions); }) == 0;
   }
 
@@ -116,12 +232,17 @@ class PosixWritableFile final : public WritableFile {
 
  private:
   int fd_;
+  int lock_;
+  FileInfo info_;
 };
 
 // Whether the failure means the system or the file system does not offer the no-replace
 // flag, rather than that the move itself failed. (ENOTSUP and EOPNOTSUPP are one value on
 // Linux.)
 bool LacksNoReplace(int err) { return err == EINVAL || err == ENOSYS || err == ENOTSUP; }
+
+// Whether the failure means the file system keeps no second names for a file.
+bool LacksLinks(int err) { return err == EPERM || err == ENOSYS || err == ENOTSUP; }
 
 MoveResult FromErrno(int err) {
   return err == EEXIST ? MoveResult::kDestinationExists : MoveResult::kFailed;
@@ -151,24 +272,29 @@ class PosixFolder final : public Folder {
     CloseOnce(&fd_);
   }
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
-    const int fd = Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | kOpenFlags); });
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links links) override {
+    const int nofollow = links == Links::kRefuse ? O_NOFOLLOW : 0;
+    const int fd =
+        Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | nofollow | kOpenFlags); });
     if (fd < 0) return nullptr;
     auto file = std::make_unique<PosixReadableFile>(fd, FileInfo{});
     struct stat st {};
     if (Retry([&] { return fstat(fd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
       return nullptr;  // closes it
     }
-    file->set_info(InfoOf(st));
+    FileInfo info = InfoOf(st);
+    if (!ReadAccessList(fd, &info.access_list)) return nullptr;
+    file->set_info(info);
     return file;
   }
 
   bool Inspect(const std::string& name, FileInfo* info) override {
-    return StatAt(name, AT_SYMLINK_NOFOLLOW, info);
-  }
-
-  bool InspectTarget(const std::string& name, FileInfo* info) override {
-    return StatAt(name, 0, info);
+    struct stat st {};
+    if (Retry([&] { return fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW); }) != 0) {
+      return false;
+    }
+    *info = InfoOf(st);
+    return true;
   }
 
   std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
@@ -176,16 +302,55 @@ class PosixFolder final : public Folder {
       errno = ENAMETOOLONG;
       return nullptr;
     }
-    // Held until the name is armed for removal, so no signal leaves it behind unarmed.
+    // Held until the name is armed for removal, so no signal leaves it behind unarmed,
+    // and until it is known to be this run's.
     const SignalsHeld held;
     // O_EXCL fails on anything at the name, a symbolic link included, dangling or not.
-    const int fd = Retry([&] {
+    int fd = Retry([&] {
       return openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags,
                     S_IRUSR | S_IWUSR);
     });
     if (fd < 0) return nullptr;
     (void)RemoveOnSignal(fd_, name.c_str());  // fits: checked above
-    return std::make_unique<PosixWritableFile>(fd);
+    // Locked at once, so no other run takes it for a leftover. Should one have locked it
+    // first, it is that run's to remove: it is left alone.
+    if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+      const bool taken = errno == EWOULDBLOCK;
+      if (!taken) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
+      Forget(name);
+      CloseOnce(&fd);
+      return nullptr;
+    }
+    // A second descriptor keeps the lock once the first is closed after the writing.
+    int lock = Retry([&] { return fcntl(fd, F_DUPFD_CLOEXEC, 0); });
+    struct stat st {};
+    const bool known = lock >= 0 && Retry([&] { return fstat(fd, &st); }) == 0;
+    // With no name left, another run took it for a leftover before the lock and removed
+    // it; the name may now be that run's file.
+    if (!known || st.st_nlink == 0) {
+      if (!known) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
+      Forget(name);
+      CloseOnce(&fd);
+      CloseOnce(&lock);
+      return nullptr;
+    }
+    return std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st));
+  }
+
+  bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
+    const int fd =
+        Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | kOpenFlags); });
+    if (fd < 0) return false;
+    int open_fd = fd;
+    struct stat st {};
+    FileInfo now;
+    // Locked, it is no live run's; and it is removed only while the name leads to it.
+    const bool removed = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0 &&
+                         Retry([&] { return fstat(fd, &st); }) == 0 &&
+                         InfoOf(st).SameFileAs(leftover) && Inspect(name, &now) &&
+                         now.SameFileAs(leftover) && Remove(name);
+    CloseOnce(&open_fd);
+    return removed;
   }
 
   bool Remove(const std::string& name) override {
@@ -214,13 +379,6 @@ class PosixFolder final : public Folder {
   }
 
  private:
-  bool StatAt(const std::string& name, int flags, FileInfo* info) const {
-    struct stat st {};
-    if (Retry([&] { return fstatat(fd_, name.c_str(), &st, flags); }) != 0) return false;
-    *info = InfoOf(st);
-    return true;
-  }
-
   // A name that is gone or moved is no longer removed by a signal.
   void Forget(const std::string& name) {
     if (RemovesOnSignal(fd_, name.c_str())) KeepOnSignal(fd_);
@@ -233,12 +391,40 @@ class PosixFolder final : public Folder {
     // link() fails on an existing destination without touching it, just as a no-replace
     // rename does; dropping the old name then completes the move. If the old name cannot
     // be dropped the new one is, so the move leaves no file with two names.
-    if (Retry([&] { return linkat(fd_, from, fd_, to, 0); }) != 0) return FromErrno(errno);
-    if (Retry([&] { return unlinkat(fd_, from, 0); }) != 0) {
-      (void)Retry([&] { return unlinkat(fd_, to, 0); });
-      return MoveResult::kFailed;
+    if (Retry([&] { return linkat(fd_, from, fd_, to, 0); }) == 0) {
+      if (Retry([&] { return unlinkat(fd_, from, 0); }) != 0) {
+        (void)Retry([&] { return unlinkat(fd_, to, 0); });
+        return MoveResult::kFailed;
+      }
+      return MoveResult::kMoved;
     }
-    return MoveResult::kMoved;
+    if (!LacksLinks(errno)) return FromErrno(errno);
+    return MoveByReservation(from, to);
+  }
+
+  // Where there is neither a no-replace rename nor a second name: the exclusive creation
+  // of an empty file fails on anything at `to`, just as those do, and reserves the name;
+  // a plain rename then replaces the reservation, while the name still leads to it. On a
+  // failure the reservation is removed, if it is still there.
+  MoveResult MoveByReservation(const char* from, const char* to) {
+    int fd = Retry([&] {
+      return openat(fd_, to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags,
+                    S_IRUSR | S_IWUSR);
+    });
+    if (fd < 0) return FromErrno(errno);
+    struct stat st {};
+    const bool known = Retry([&] { return fstat(fd, &st); }) == 0;
+    CloseOnce(&fd);
+    const FileInfo reserved = InfoOf(st);
+    FileInfo now;
+    if (known && Inspect(to, &now) && now.SameFileAs(reserved) &&
+        Retry([&] { return renameat(fd_, from, fd_, to); }) == 0) {
+      return MoveResult::kMoved;
+    }
+    if (known && Inspect(to, &now) && now.SameFileAs(reserved)) {
+      (void)Retry([&] { return unlinkat(fd_, to, 0); });
+    }
+    return MoveResult::kFailed;
   }
 
   int fd_;
@@ -246,17 +432,20 @@ class PosixFolder final : public Folder {
 
 }  // namespace
 
-std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
+PathParts SplitPath(const std::string& path) {
   const std::string::size_type slash = path.rfind('/');
-  std::string folder = ".";
-  *name = path;
-  if (slash != std::string::npos) {
-    folder = slash == 0 ? "/" : path.substr(0, slash);
-    *name = path.substr(slash + 1);
-  }
+  if (slash == std::string::npos) return {".", path};
+  // A name right under the root keeps the root as its folder.
+  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
+  PathParts parts = SplitPath(path);
+  *name = std::move(parts.name);
   // Opened for reading, as syncing it needs: a folder that may be written but not read
   // is refused here, before anything is touched, rather than after the moves.
-  const int fd = Retry([&] { return open(folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags); });
+  const int fd =
+      Retry([&] { return open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags); });
   if (fd < 0) return nullptr;
   return std::make_unique<PosixFolder>(fd);
 }

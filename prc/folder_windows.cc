@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "prc/folder.h"
@@ -85,10 +86,12 @@ class WindowsReadableFile final : public ReadableFile {
 
 class WindowsWritableFile final : public WritableFile {
  public:
-  explicit WindowsWritableFile(HANDLE handle) : handle_(handle) {}
+  explicit WindowsWritableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
+
+  [[nodiscard]] const FileInfo& info() const override { return info_; }
 
   // Nothing to copy: access comes from the folder's inherited access list.
-  bool TakeOwnerAndPermissionsOf(const FileInfo& /*like*/) override { return true; }
+  bool TakeAccessOf(const FileInfo& /*like*/) override { return true; }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
     std::size_t done = 0;
@@ -107,6 +110,7 @@ class WindowsWritableFile final : public WritableFile {
 
  private:
   Handle handle_;
+  FileInfo info_;
 };
 
 class WindowsFolder final : public Folder {
@@ -116,11 +120,14 @@ class WindowsFolder final : public Folder {
   // while the tool runs.
   WindowsFolder(std::string prefix, HANDLE handle) : prefix_(std::move(prefix)), handle_(handle) {}
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
-    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links links) override {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all. A link or
+    // junction opened itself, not followed, is not a plain file and is refused below.
+    const DWORD flags =
+        FILE_ATTRIBUTE_NORMAL | (links == Links::kRefuse ? FILE_FLAG_OPEN_REPARSE_POINT : DWORD{0});
     HANDLE h = CreateFileA(Path(name).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     auto file = std::make_unique<WindowsReadableFile>(h);
     if (!file->info().regular) return nullptr;
@@ -130,10 +137,6 @@ class WindowsFolder final : public Folder {
   bool Inspect(const std::string& name, FileInfo* info) override {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself.
     return InspectWith(name, FILE_FLAG_OPEN_REPARSE_POINT, info);
-  }
-
-  bool InspectTarget(const std::string& name, FileInfo* info) override {
-    return InspectWith(name, 0, info);
   }
 
   std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
@@ -148,6 +151,13 @@ class WindowsFolder final : public Folder {
 
   // A console interrupt is not caught (see process_windows.cc): nothing to disarm.
   void Keep(const std::string& /*name*/) override {}
+
+  // A live run holds its temporary file open without sharing until it is moved, so the
+  // removal fails on it.
+  bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
+    FileInfo now;
+    return Inspect(name, &now) && now.SameFileAs(leftover) && Remove(name);
+  }
 
   bool Remove(const std::string& name) override { return DeleteFileA(Path(name).c_str()) != 0; }
 
@@ -182,17 +192,24 @@ class WindowsFolder final : public Folder {
 
 }  // namespace
 
-std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
+PathParts SplitPath(const std::string& path) {
   // The folder part ends at the last separator, or after a drive's colon ("C:name").
   std::string::size_type end = path.find_last_of("/\\");
   if (end == std::string::npos && path.size() >= 2 && path[1] == ':') end = 1;
-  const std::string prefix = end == std::string::npos ? "" : path.substr(0, end + 1);
-  *name = path.substr(prefix.size());
-  const std::string folder = prefix.empty() ? "." : prefix;
-  HANDLE h = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (end == std::string::npos) return {".", path};
+  return {path.substr(0, end + 1), path.substr(end + 1)};
+}
+
+std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
+  PathParts parts = SplitPath(path);
+  *name = std::move(parts.name);
+  // Names inside the folder are reached through its path as given, separator included.
+  std::string prefix = name->size() == path.size() ? "" : parts.folder;
+  HANDLE h =
+      CreateFileA(parts.folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<WindowsFolder>(prefix, h);
+  return std::make_unique<WindowsFolder>(std::move(prefix), h);
 }
 
 }  // namespace prc

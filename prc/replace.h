@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "prc/container.h"
@@ -21,15 +22,18 @@ struct SideNames {
 
 SideNames SideNamesFor(const std::string& input);
 
-// Stores `size` bytes at `data` durably in a new file `temp` in `folder`, owned like
-// `like` where the system allows and with its permission bits, which are set before any
-// byte is written. The file is always created afresh, never written in place: a leftover
-// at `temp` is removed first, but only when it is a regular file with one name, owned by
-// the caller and not the file `like` describes; anything else there fails the call and
-// is left as it was. On any failure a file this call created is removed. False on
-// failure.
-[[nodiscard]] bool WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
-                                  const std::uint8_t* data, std::size_t size);
+// Stores `size` bytes at `data` durably in a new file `temp` in `folder`, with exactly
+// the access `like` has (see WritableFile::TakeAccessOf), set before any byte is written.
+// The file is always created afresh, never written in place: a leftover at `temp` is
+// removed first, but only when it is a regular file with one name, owned by the caller,
+// not the file `like` describes, and held by no live run; anything else there fails the
+// call and is left as it was. Returns the file, written, synced and closed for writing,
+// but still locked against other runs until it is destroyed; null on failure, when a
+// file this call created is removed.
+[[nodiscard]] std::unique_ptr<WritableFile> WriteTemporary(Folder& folder, const std::string& temp,
+                                                           const FileInfo& like,
+                                                           const std::uint8_t* data,
+                                                           std::size_t size);
 
 enum class CreateResult {
   kCreated,      // `name` holds the bytes, durably
@@ -38,9 +42,10 @@ enum class CreateResult {
 };
 
 // Stores `size` bytes at `data` as a new file `name` in `folder`: written to `name` +
-// ".$$$" (as WriteTemporary, like `like`), moved to `name` by the no-replace move, and the
-// folder synced. Never replaces anything. On any failure the temporary file is removed,
-// and so is `name` when the folder sync fails and it is still the file made here.
+// ".$$$" (as WriteTemporary, like `like`), moved to `name` by the no-replace move while
+// that name still leads to the file written, and the folder synced. Never replaces
+// anything. On any failure the temporary file is removed, if it is still the one made
+// here, and so is `name` when the folder sync fails and it is still the file made here.
 [[nodiscard]] CreateResult CreateDurably(Folder& folder, const std::string& name,
                                          const FileInfo& like, const std::uint8_t* data,
                                          std::size_t size);
@@ -59,7 +64,8 @@ enum class SwapResult {
 // Writes the `payload_length` bytes that follow the header in `buffer` to names.temp (as
 // WriteTemporary, like the opened input `input_info`); releases `buffer`; then, with the
 // signals that end a run held back, moves `input` to names.backup and names.temp to
-// `input`, neither move ever replacing anything, and syncs the folder. All names are in
+// `input`, neither move ever replacing anything and each made only while its name still
+// leads to the file this run read or wrote, and syncs the folder. All names are in
 // `folder`. `payload_length` must be at most kMaxPayloadLength. The input's bytes are
 // never rewritten, only moved, and are never lost.
 [[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,

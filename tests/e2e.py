@@ -328,9 +328,16 @@ class Restores(Case):
             self.restores({"sample.PRC": sample}, "sample.PRC")
 
     @posix_only
-    def test_symbolic_link_is_moved_not_followed(self):
-        # Its target is read, never rewritten; the link itself becomes the backup.
-        self.restores({"A.PRC": Link("real.PRC"), "real.PRC": GOOD}, "A.PRC", original=GOOD)
+    def test_symbolic_link_is_refused(self):
+        # A link is not the file to replace: refused before anything is read or made,
+        # whatever it leads to. A link in the folder part of the path is followed.
+        for tree in ({"A.PRC": Link("real.PRC"), "real.PRC": GOOD},
+                     {"A.PRC": Link("d/real.PRC"), "d/real.PRC": GOOD},
+                     {"A.PRC": Link("nowhere")},
+                     {"A.PRC": Link("A.PRC.$$$"), "A.PRC.$$$": GOOD}):
+            with self.subTest(tree=tree):
+                self.setUp()
+                self.refused(tree, ["A.PRC"], CANNOT_OPEN)
 
     def test_second_hard_link_keeps_the_scrambled_bytes(self):
         lay(self.root, {"A.PRC": GOOD})
@@ -547,12 +554,6 @@ class Hostile(Case):
         err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
         return p.returncode, out, err
 
-    def test_input_is_a_link_to_its_own_temporary_name(self):
-        if not NATIVE:
-            self.skipTest("needs POSIX symbolic links")
-        tree = {"X": Link("X.$$$"), "X.$$$": GOOD}
-        self.check(tree, ["X"], 1, key_line(GOOD_KEY), CANNOT_WRITE + EOL, tree)
-
     def test_signals(self):
         # Each row: the files before, the call the run is held at (and the error it then
         # fails with), the signal sent then, and the files after. Before the moves the
@@ -740,6 +741,14 @@ class RoundTrip(Case):
                 self.assertTree({"P": plain, "X": made})
                 self.assertEqual(self.run_tool(["X"]), (0, key_line(restored(made)[1]) + b"OK." + EOL, b""))
                 self.assertTree({"P": plain, "X": plain, "X.BAK": made})
+
+    @posix_only
+    def test_plain_may_be_a_link(self):
+        # PLAIN is only read, so a link to it is read through, as cp reads it.
+        lay(self.root, {"P": Link("d/real"), "d/real": b"linked plain"})
+        self.assertEqual(self.run_mkprc(["P", "X"]), (0, b"", b""))
+        self.assertTree({"P": Link("d/real"), "d": Dir, "d/real": b"linked plain",
+                         "X": container(b"linked plain")})
 
     def test_exact_container_through_unprc_and_back(self):
         # Any bytes after a header that declares exactly their number are a container.
