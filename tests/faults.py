@@ -56,8 +56,8 @@ import sys
 import tempfile
 import time
 
-from e2e import (ABNORMAL, BACKUP_EXISTS, CANNOT_OPEN, CANNOT_WRITE, NO_MEMORY, container,
-                 key_line, restored)
+from e2e import (ABNORMAL, BACKUP_EXISTS, CANNOT_OPEN, CANNOT_WRITE, NO_MEMORY, OUTPUT_EXISTS,
+                 container, key_line, restored)
 
 FILE, TEMP, BACKUP = "A.PRC", "A.PRC.$$$", "A.PRC.BAK"
 NAMES = (FILE, TEMP, BACKUP)
@@ -79,6 +79,10 @@ def errnos_for(call):
         errnos += ["EINVAL"]  # a file system without the no-replace flag, for one move
     if call == "flock":
         errnos += ["EAGAIN"]  # another process holds the lock
+    if call == "fsync":
+        errnos += ["EINVAL"]  # a file system that cannot sync this kind of file
+    if call.endswith("xattr"):
+        errnos += ["EOPNOTSUPP"]  # a file system without access lists
     if call in ("fchown", "fchmod", "openat"):
         errnos += ["EPERM" if call != "openat" else "EACCES"]
     return errnos
@@ -121,6 +125,9 @@ SCENARIOS = [
     # A file system without the no-replace flag: every move goes by link and unlink.
     Scenario("no-replace flag refused, set-group-ID", b"Moved by link and unlink.\n" * 50,
              0o2750, {}, ["renameat2:error=EINVAL"]),
+    # Neither the flag nor second names: each destination is reserved, then renamed over.
+    Scenario("no-replace flag, no hard links", b"Moved over a reservation.\n" * 60, 0o640, {},
+             ["renameat2:error=EINVAL", "linkat:error=EPERM"]),
 ]
 
 
@@ -171,6 +178,8 @@ def expect(what, name, sc, before):
         return Entry(sc.original, sc.mode, 2 if "two names" in what else 1, before[FILE].number)
     if what.startswith("payload"):
         return Entry(sc.payload, sc.permissions, 2 if "two names" in what else 1, None)
+    if what == "empty":  # a file created and left before anything else was done to it
+        return Entry(b"", 0o600, 1, None)
     raise ValueError(what)
 
 
@@ -210,16 +219,27 @@ ROWS = {
     "second move half made, unlinks refused": {FILE: ["payload, two names"],
                                                BACKUP: ["original"],
                                                TEMP: ["payload, two names"]},
+    # Where a destination is reserved and neither the rename over it nor its removal (or
+    # the look that shows it is still the reservation) can be made, the empty
+    # reservation stays. Only admitted when the trace shows such a call refused.
+    "backup name's reservation left": {FILE: ["original"], BACKUP: ["empty"], TEMP: ["payload"]},
+    "file name's reservation left": {FILE: ["empty"], BACKUP: ["original"], TEMP: ["payload"]},
+    # Another run that locked the new temporary file before this one could is left to
+    # remove it. Only admitted when that lock was refused as held.
+    "temporary file left to the run that locked it": {FILE: ["original"], BACKUP: ["before"],
+                                                      TEMP: ["empty"]},
 }
 UNLINKS_REFUSED_ROWS = ["first move half made, unlinks refused",
                         "second move half made, unlinks refused"]
+RESERVATION_ROWS = ["backup name's reservation left", "file name's reservation left"]
 CANNOT_WRITE_ROWS = ["cannot write the temporary file", "a move failed, original moved back",
                      "the move back failed too", "folder not synced"]
 
 
-def rows_for(sc, status, out, err, unlinks_refused=0):
+def rows_for(sc, status, out, err, unlinks_refused=0, admitted=()):
     """The rows of the outcome table that a run's status and streams name, or a
-    problem with the streams themselves."""
+    problem with the streams themselves. `admitted`: rows a message 6 may also end in,
+    as the refused calls of the run allow."""
     key = key_line(sc.key)
     if status == 0:
         if out == key + b"OK.\n" and not err:
@@ -228,7 +248,8 @@ def rows_for(sc, status, out, err, unlinks_refused=0):
         if out == b"" and err in EARLY_MESSAGES:
             return ["refused before the key"], None
         if out == key and err == CANNOT_WRITE + b"\n":
-            return CANNOT_WRITE_ROWS + (UNLINKS_REFUSED_ROWS if unlinks_refused >= 2 else []), None
+            return CANNOT_WRITE_ROWS + (UNLINKS_REFUSED_ROWS if unlinks_refused >= 2 else []) + \
+                list(admitted), None
         if out == key and err == BACKUP_EXISTS + b"\n":
             return ["backup exists"], None
     return [], f"status {status} with stdout {out[:80]!r} and stderr {err[:80]!r}"
@@ -281,9 +302,9 @@ def parse(log):
         return [Call(*m.groups()) for m in map(LINE.match, f) if m]
 
 
-def strace_command(root, log):
+def strace_command(root, log, names=NAMES):
     paths = []
-    for name in NAMES:
+    for name in names:
         paths += ["-P", name, "-P", os.path.join(root, name)]
     paths += ["-P", ".", "-P", root]  # the folder, opened first, then the dirfd of every *at
     return ["strace", "-f", "-qqq", "-o", log, *paths]
@@ -303,50 +324,93 @@ def run(tool, sc, root, injections):
     return before, p.returncode, p.stdout, err, parse(log), entries(root)
 
 
-def temp_fd(calls):
+def temp_fd(calls, temp=TEMP):
     for c in calls:
-        if c.name == "openat" and f'"{TEMP}"' in c.args and "O_CREAT" in c.args:
+        if c.name == "openat" and f'"{temp}"' in c.args and "O_CREAT" in c.args:
             return c.result
     return None
 
 
-def may_pass_unnoticed(call, errno, temp):
+def temp_close(calls):
+    """The close of the temporary file's descriptor: the first after its creation (the
+    number may then be taken by another file)."""
+    fd = temp_fd(calls)
+    created = next(i for i, c in enumerate(calls) if c.name == "openat" and c.result == fd and
+                   "O_CREAT" in c.args) if fd is not None else len(calls)
+    return next((c for c in calls[created:] if c.name == "close" and c.fd() == fd), None)
+
+
+def folder_fd(calls):
+    """The descriptor of the folder the tool opened first, by its name "."."""
+    return next((c.result for c in calls if c.name == "openat" and '".",' in c.args), None)
+
+
+def may_pass_unnoticed(call, errno, temp_closed, folder):
     """A failed call the tool may rightly let by: a refused owner or group, a close of
     anything but the written temporary file, a look at the temporary name that could
     not be made (the exclusive creation that follows refuses anything there), a rename
-    refused for lack of the no-replace flag (the move then goes by link and unlink)."""
-    if call.name == "fchown" or (call.name == "renameat2" and errno == "EINVAL"):
+    refused for lack of the no-replace flag (the move then goes by link and unlink), a
+    link refused for lack of second names (the move then goes by a reservation), access
+    lists the file system lacks, and a folder the file system cannot sync."""
+    if call.name == "fchown" or (call.name, errno) in (("renameat2", "EINVAL"), ("linkat", "EPERM")):
         return True
+    if call.name.endswith("xattr") and errno == "EOPNOTSUPP":
+        return True
+    if call.name == "fsync" and errno == "EINVAL":
+        return call.fd() == folder
     if call.name == "close":
-        return call.fd() != temp
+        return call is not temp_closed
     return call.name == "newfstatat" and f'"{TEMP}"' in call.args
 
 
-def creation_problems(sc, calls):
-    """The trace of a clean run: the temporary file created exclusively at 0600, given
-    the input's owner and group and its permission bits, all before the first write."""
-    found = []
-    create = next((i for i, c in enumerate(calls)
-                   if c.name == "openat" and f'"{TEMP}"' in c.args and "O_CREAT" in c.args), None)
-    if create is None:
-        return ["no creation of the temporary file in the trace"]
-    c = calls[create]
-    flags, mode = c.args.split(", ")[2:4] if c.args.count(", ") >= 3 else ("", "")
-    if "O_EXCL" not in flags.split("|") or mode != "0600":
-        found.append(f"temporary file created with {flags} {mode}, not O_EXCL and 0600")
-    fd = c.result
-    later = calls[create + 1:]
-    first_write = next((i for i, x in enumerate(later) if x.name == "write" and x.fd() == fd),
-                       None)
-    if first_write is None:
-        return found + ["no write to the temporary file in the trace"]
-    ahead = later[:first_write]
-    owner = f"fchown({fd}, {sc.owner[0]}, {sc.owner[1]})"
-    if not any(f"{x.name}({x.args})" == owner and x.result == 0 for x in ahead):
-        found.append(f"no {owner} before the first write")
-    modes = [x.args.split(", ")[1] for x in ahead if x.name == "fchmod" and x.fd() == fd]
-    if f"{sc.permissions:04o}" not in modes:
-        found.append(f"no fchmod to {sc.permissions:04o} before the first write (saw {modes})")
+ACCESS_LIST = '"system.posix_acl_access"'
+MOVED = ("renameat2", "renameat", "linkat")
+
+
+def protocol_problems(calls, temp, owner, permissions, moves, input_name=None):
+    """The whole durable protocol, in this order, in the trace of a clean run: the input
+    locked without waiting (unprc), the temporary file created exclusively at 0600 and
+    locked without waiting, given the owner and group, the access list (set, or the
+    inherited one removed) and the permission bits, all before its first write; then
+    written, synced and closed; `moves` renames; and last the folder synced."""
+    fd, folder = temp_fd(calls, temp), folder_fd(calls)
+    steps = []
+    if input_name:
+        steps.append(("the input locked without waiting", lambda c: c.name == "flock" and
+                      c.fd() != fd and c.args.endswith("LOCK_EX|LOCK_NB")))
+    steps += [
+        ("the exclusive creation at 0600", lambda c: c.name == "openat" and c.result == fd and
+         "O_EXCL" in c.args.split(", ")[2].split("|") and c.args.endswith(", 0600")),
+        ("its lock without waiting", lambda c: c.name == "flock" and c.fd() == fd and
+         c.args.endswith("LOCK_EX|LOCK_NB") and c.result == 0),
+        (f"fchown({fd}, {owner[0]}, {owner[1]})",
+         lambda c: f"{c.name}({c.args})" == f"fchown({fd}, {owner[0]}, {owner[1]})"),
+        ("its access list", lambda c: c.name in ("fsetxattr", "fremovexattr") and
+         c.fd() == fd and c.args.split(", ")[1] == ACCESS_LIST),
+        (f"fchmod to {permissions:04o}",
+         lambda c: c.name == "fchmod" and c.fd() == fd and c.args.endswith(f"{permissions:04o}")),
+        ("its first write", lambda c: c.name == "write" and c.fd() == fd),
+        ("its sync", lambda c: c.name == "fsync" and c.fd() == fd and c.result == 0),
+        ("its close", lambda c: c.name == "close" and c.fd() == fd and c.result == 0),
+    ]
+    steps += [(f"move {n + 1}", lambda c: c.name in MOVED and c.result == 0)
+              for n in range(moves)]
+    steps.append(("the folder's sync", lambda c: c.name == "fsync" and c.fd() == folder and
+                  c.result == 0))
+    if fd is None:
+        return [f"no exclusive creation of {temp} in the trace"]
+    at, found = 0, []
+    for what, matches in steps:
+        i = next((i for i in range(at, len(calls)) if matches(calls[i])), None)
+        if i is None:
+            return [f"no {what} in order in the trace" + (f" (after {steps[0][0]})" if at else "")]
+        if what == "its first write":
+            early = [c for c in calls[:i] if c.name == "write" and c.fd() == fd]
+            if early:
+                found.append("a write to the temporary file before its access was set")
+        at = i + 1
+    if any(c.name in MOVED + ("unlinkat",) and c.result == 0 for c in calls[at:]):
+        found.append("a name changed after the folder's last sync")
     return found
 
 
@@ -358,7 +422,14 @@ NOT_RETRIED = "an interrupted call did not end as the clean run does"
 def check_run(sc, fault, before, status, out, err, calls, after):
     """Every problem with one run under `fault` (None for a clean run)."""
     unlinks_refused = sum(c.injected for c in calls if c.name == "unlinkat")
-    rows, stream_problem = rows_for(sc, status, out, err, unlinks_refused)
+    temp, folder = temp_fd(calls), folder_fd(calls)
+    admitted = []
+    if any(c.injected and c.name in ("unlinkat", "newfstatat") for c in calls):
+        admitted += RESERVATION_ROWS
+    if fault and fault[:2] == ("flock", "EAGAIN") and any(
+            c.injected and c.name == "flock" and c.fd() == temp for c in calls):
+        admitted.append("temporary file left to the run that locked it")
+    rows, stream_problem = rows_for(sc, status, out, err, unlinks_refused, admitted)
     found = [stream_problem] if stream_problem else []
     found += row_problems(sc, rows, before, after) if rows else []
     found += invariant_problems(sc, before, after)
@@ -372,12 +443,15 @@ def check_run(sc, fault, before, status, out, err, calls, after):
     struck = mine[n - 1] if len(mine) >= n and mine[n - 1].injected else None
     if struck is None:
         found.append(f"the fault never struck {call} #{n}")
-    if errno == "EINTR":
+    folder_unsyncable = errno == "EINVAL" and call == "fsync" and all(
+        c.fd() == folder for c in mine if c.injected)
+    if errno == "EINTR" or folder_unsyncable:
         if rows != [sc.clean]:
-            found.append(NOT_RETRIED)
+            found.append(NOT_RETRIED if errno == "EINTR" else
+                         "a folder the file system cannot sync did not end as the clean run does")
     elif status == 0:
-        temp = temp_fd(calls)
-        missed = [c for c in mine if c.injected and not may_pass_unnoticed(c, errno, temp)]
+        closed = temp_close(calls)
+        missed = [c for c in mine if c.injected and not may_pass_unnoticed(c, errno, closed, folder)]
         if missed:
             found.append(f"OK. after a failed {missed[0].name}({missed[0].args[:60]})")
     return found
@@ -389,7 +463,8 @@ def matrix(tool, scratch):
     for sc in SCENARIOS:
         before, status, out, err, calls, after = run(tool, sc, root, [])
         found = check_run(sc, None, before, status, out, err, calls, after)
-        found += creation_problems(sc, calls)
+        if sc.clean == "OK.":
+            found += protocol_problems(calls, TEMP, sc.owner, sc.permissions, 2, FILE)
         tried += 1
         failures += [(sc.name, "no fault", p) for p in found]
         counts = {}
@@ -457,6 +532,7 @@ def race(tool, scratch):
         deadline = time.monotonic() + 10
         while not entered(log, call, n) and first.poll() is None and time.monotonic() < deadline:
             time.sleep(0.002)
+        held_first = entered(log, call, n)
         second = subprocess.run([tool, FILE], cwd=root, env=ENV, capture_output=True,
                                 stdin=subprocess.DEVNULL, timeout=60)
         waited = entered(log, call, n)  # the second ended while the first still waited
@@ -485,12 +561,160 @@ def race(tool, scratch):
                 wrong = mismatch(expect(what, name, sc, before), after.get(name))
                 if wrong:
                     found.append(f"after OK. {name}: {wrong}")
+        if held_first and not waited and i in locked:
+            found.append("the second run waited for the first to end, not refused at once")
         if waited and i in locked and (outcomes[0][0], outcomes[1]) != (
                 0, (1, b"", CANNOT_OPEN + b"\n")):
             found.append("the first held the file, yet the second was not refused with "
                          f"message 2 or the first did not restore it: {outcomes[1][:2]}")
         failures += [("race", f"first held at {call} #{n}", p) for p in found]
     return len(positions), held, winners, failures
+
+
+# --- mkprc beside itself and beside unprc ---------------------------------------------
+
+OUT, OUT_NAMES = "X", ("X", "X.$$$", "X.BAK")
+P1, P2 = b"The first plain text.\n" * 20, b"A second, other plain text.\n" * 25
+
+
+def tool_problems(which, status, out, err, key=None):
+    """Whether one run ended as its tool's message table says: OK. and its key line or
+    nothing at all (mkprc) with status 0, else status 1 and one of its messages."""
+    if which == "unprc":
+        if status == 0:
+            return [] if (out, err) == (key_line(key) + b"OK.\n", b"") else [f"unprc: {out!r}"]
+        fine = status == 1 and out in (b"", key_line(key)) and err in EARLY_MESSAGES | {
+            CANNOT_WRITE + b"\n", BACKUP_EXISTS + b"\n"}
+    else:
+        if status == 0:
+            return [] if (out, err) == (b"", b"") else [f"mkprc: {out!r} {err[:60]!r}"]
+        fine = status == 1 and out == b"" and err in EARLY_MESSAGES | {
+            CANNOT_WRITE + b"\n", OUTPUT_EXISTS + b"\n"}
+    return [] if fine else [f"{which}: status {status}, {out[:60]!r}, {err[:60]!r}"]
+
+
+def pair_problems(row, results, before, after):
+    """What two runs on one name left, against what each said. `results`: the first's
+    and the second's (tool, status, out, err)."""
+    original = container(P1)
+    payload, key = restored(original)
+    found = []
+    for which, status, out, err in results:
+        found += tool_problems(which, status, out, err, key)
+    ok = {(i, r[0]) for i, r in enumerate(results) if r[1] == 0}
+    made = {i: container(P1 if i == 0 or row != "two mkprc on one OUT" else P2)
+            for i, r in enumerate(results) if r[0] == "mkprc"}
+    x, temp, bak = (after.get(n) for n in OUT_NAMES)
+    data = lambda e: e.data if isinstance(e, Entry) else e  # noqa: E731
+    if set(after) - set(before) - set(OUT_NAMES):
+        found.append(f"stray names {sorted(set(after) - set(before) - set(OUT_NAMES))}")
+    found += [f"{n} has {e.links} names" for n, e in after.items()
+              if isinstance(e, Entry) and e.links != 1]
+    mk_ok = [i for i, w in ok if w == "mkprc"]
+    un_ok = [i for i, w in ok if w == "unprc"]
+    if len(mk_ok) > 1:
+        found.append("both mkprc runs said they made OUT")
+    if row == "two mkprc on one OUT":
+        want = made[mk_ok[0]] if mk_ok else None
+        if data(x) != want:
+            found.append(f"OUT holds {digest(data(x) or b'')} after mkprc statuses "
+                         f"{[r[1] for r in results]}")
+        if temp is not None:
+            found.append("a temporary file is left")
+        return found
+    if OUT in before:  # unprc on a scrambled X, mkprc trying to make X meanwhile
+        if original not in (data(x), data(bak)):
+            found.append("the original is not whole under X or X.BAK")
+        if un_ok and (data(x), data(bak)) != (payload, original):
+            found.append("unprc said OK. but X and X.BAK are not the payload and the original")
+        if mk_ok:
+            found.append("mkprc made X, which existed when it started")
+        if temp is not None and (un_ok or data(temp) != payload):
+            found.append("a temporary file is left that is not unprc's kept payload")
+        return found
+    # mkprc first on a free X, unprc on X meanwhile
+    if mk_ok and un_ok and (data(x), data(bak)) != (P1, made[0]):
+        found.append("both said OK. but X and X.BAK are not the plain text and the container")
+    if mk_ok and not un_ok and (data(x), bak) != (made[0], None):
+        found.append("mkprc said it made X, yet X is not its container")
+    if not mk_ok and (x, bak) != (None, None):
+        found.append("mkprc failed, yet X or X.BAK exist")
+    if temp is not None:
+        found.append("a temporary file is left")
+    return found
+
+
+def pairs(tool, mkprc, scratch):
+    """Holds a first run at each call it makes on X's names, runs a second run on the
+    same X meanwhile, and checks both outcomes together."""
+    rows = [
+        ("two mkprc on one OUT", {"P1": P1, "P2": P2}, ["mkprc", "P1", OUT], ["mkprc", "P2", OUT]),
+        ("mkprc beside unprc", {OUT: container(P1), "P": P2}, ["unprc", OUT], ["mkprc", "P", OUT]),
+        ("unprc beside mkprc", {"P": P1}, ["mkprc", "P", OUT], ["unprc", OUT]),
+    ]
+    programs = {"unprc": tool, "mkprc": mkprc}
+    root = os.path.join(scratch, "pairs")
+    cases, failures = 0, []
+
+    def lay(files):
+        shutil.rmtree(root, ignore_errors=True)
+        os.mkdir(root)
+        for name, data in files.items():
+            with open(os.path.join(root, name), "wb") as f:
+                f.write(data)
+        return entries(root)
+
+    for row, files, first_args, second_args in rows:
+        first_cmd = [programs[first_args[0]]] + first_args[1:]
+        second_cmd = [programs[second_args[0]]] + second_args[1:]
+        log = root + ".trace"
+        lay(files)
+        subprocess.run(strace_command(root, log, OUT_NAMES) + first_cmd, cwd=root, env=ENV,
+                       capture_output=True, stdin=subprocess.DEVNULL, timeout=60)
+        positions, seen = [], {}
+        for c in parse(log):
+            seen[c.name] = seen.get(c.name, 0) + 1
+            positions.append((c.name, seen[c.name]))
+        for call, n in positions:
+            before = lay(files)
+            first = subprocess.Popen(
+                strace_command(root, log, OUT_NAMES) +
+                ["-e", f"inject={call}:delay_enter={HOLD_US}:when={n}"] + first_cmd,
+                cwd=root, env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE)
+            deadline = time.monotonic() + 10
+            while not entered(log, call, n) and first.poll() is None and \
+                    time.monotonic() < deadline:
+                time.sleep(0.002)
+            second = subprocess.run(second_cmd, cwd=root, env=ENV, capture_output=True,
+                                    stdin=subprocess.DEVNULL, timeout=60)
+            out1, err1 = first.communicate(timeout=60)
+            err1 = b"".join(l for l in err1.splitlines(True) if not l.startswith(b"strace: "))
+            results = [(first_args[0], first.returncode, out1, err1),
+                       (second_args[0], second.returncode, second.stdout, second.stderr)]
+            cases += 1
+            failures += [(row, f"first held at {call} #{n}", p)
+                         for p in pair_problems(row, results, before, entries(root))]
+    return cases, failures
+
+
+def mkprc_protocol(mkprc, scratch):
+    """mkprc's clean run under strace follows the whole durable protocol."""
+    root = os.path.join(scratch, "mkprc")
+    os.mkdir(root)
+    with open(os.path.join(root, "P"), "wb") as f:
+        f.write(P1)
+    os.chmod(os.path.join(root, "P"), 0o640)
+    st = os.stat(os.path.join(root, "P"))
+    log = root + ".trace"
+    p = subprocess.run(strace_command(root, log, OUT_NAMES) + [mkprc, "P", OUT], cwd=root,
+                       env=ENV, capture_output=True, stdin=subprocess.DEVNULL, timeout=60)
+    found = [] if p.returncode == 0 else [f"mkprc's clean run ended with status {p.returncode}"]
+    with open(os.path.join(root, OUT), "rb") as f:
+        if f.read() != container(P1):
+            found.append("mkprc's clean run made X other than the container of P")
+    found += protocol_problems(parse(log), "X.$$$", (st.st_uid, st.st_gid), 0o640, 1)
+    return [("mkprc", "no fault", f) for f in found]
 
 
 SKIPPED = 77  # the status CTest counts as a skipped case (SKIP_RETURN_CODE)
@@ -511,7 +735,9 @@ def why_untraceable():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
-    tool = os.path.abspath(parser.parse_args().tool)
+    parser.add_argument("--mkprc", required=True)
+    args = parser.parse_args()
+    tool, mkprc = os.path.abspath(args.tool), os.path.abspath(args.mkprc)
     reason = why_untraceable()
     if reason:
         print(f"fault matrix skipped: {reason}")
@@ -522,10 +748,13 @@ def main():
         tried, failures = matrix(tool, scratch)
         matrix_time = time.monotonic() - start
         races, held, winners, race_failures = race(tool, scratch)
+        race_time = time.monotonic() - start - matrix_time
+        pair_cases, pair_failures = pairs(tool, mkprc, scratch)
+        protocol_failures = mkprc_protocol(mkprc, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     failed_runs = len({(n, f) for n, f, _ in failures})
-    for name, fault, problem in failures + race_failures:
+    for name, fault, problem in failures + protocol_failures + race_failures + pair_failures:
         print(f"FAIL [{name}] {fault}: {problem}")
     print(f"fault matrix: {tried} runs ({tried - len(SCENARIOS)} fault points, "
           f"{len(SCENARIOS)} clean), {tried - failed_runs} passed, "
@@ -533,9 +762,11 @@ def main():
     print(f"race table: {races} cases, {held} with the second run over while the first was "
           f"held (restored by the first {winners['first']}, the second {winners['second']}, "
           f"neither {winners['neither']}), "
-          f"{races - len({f for _, f, _ in race_failures})} passed, "
-          f"{time.monotonic() - start - matrix_time:.1f} s")
-    return 1 if failures or race_failures else 0
+          f"{races - len({f for _, f, _ in race_failures})} passed, {race_time:.1f} s")
+    print(f"pairs on one name (mkprc twice, unprc beside mkprc): {pair_cases} cases, "
+          f"{pair_cases - len({(n, f) for n, f, _ in pair_failures})} passed, "
+          f"{time.monotonic() - start - matrix_time - race_time:.1f} s")
+    return 1 if failures or protocol_failures or race_failures or pair_failures else 0
 
 
 if __name__ == "__main__":
