@@ -485,8 +485,10 @@ class SwapFailures(Case):
 NOBODY = 65534  # the unprivileged user and group of Debian and most Linux systems
 
 # System-call numbers on x86-64, to see where a held run stands.
-SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat2": 316}
+SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat2": 316,
+                   "openat": 257}
 FD_CALLS = ("write", "fchmod", "fsync", "flock")  # whose first argument is the file
+O_CREAT = 0o100  # an openat that creates: its third argument's flag
 
 
 def root_only(test):
@@ -542,10 +544,11 @@ class Hostile(Case):
                     with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
                         candidate = int(f.read().split()[0])
                     with open(f"/proc/{candidate}/syscall") as f:
-                        number, first = f.read().split()[:2]
+                        number, first, _, third = f.read().split()[:4]
                     if number == str(SYSCALL_NUMBERS[call]) and (
                             call not in FD_CALLS or os.readlink(
-                                f"/proc/{candidate}/fd/{int(first, 16)}").startswith(folder)):
+                                f"/proc/{candidate}/fd/{int(first, 16)}").startswith(folder)) and (
+                            call != "openat" or int(third, 16) & O_CREAT):
                         pid = candidate
             except (OSError, IndexError, ValueError):
                 pass
@@ -562,7 +565,11 @@ class Hostile(Case):
         fresh, taken = {"A.PRC": GOOD}, {"A.PRC": GOOD, "A.PRC.BAK": b"old"}
         swapped = {"A.PRC": RESTORED, "A.PRC.BAK": GOOD}
         kept = {"A.PRC": GOOD, "A.PRC.$$$": RESTORED}
-        rows = [(fresh, "fchmod", 1, None, signal.SIGINT, fresh),
+        rows = [(fresh, "openat", 2, None, signal.SIGTERM, fresh),  # the creation
+                (fresh, "fchmod", 1, None, signal.SIGINT, fresh),
+                (fresh, "fchmod", 1, None, signal.SIGUSR1, fresh),
+                (fresh, "write", 1, None, signal.SIGUSR2, fresh),
+                (fresh, "fsync", 1, None, signal.SIGXCPU, fresh),
                 (fresh, "write", 1, None, signal.SIGHUP, fresh),
                 (fresh, "fsync", 1, None, signal.SIGTERM, fresh),
                 (fresh, "fsync", 1, None, signal.SIGQUIT, fresh),

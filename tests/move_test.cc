@@ -70,9 +70,42 @@ TEST_F(MoveTest, NeverReplacesWhateverHoldsTheName) {
   }
 }
 
+TEST_F(MoveTest, MovesASymbolicLinkItselfNeverItsTarget) {
+  Write("target", "payload");
+  fs::create_symlink("target", Path("from"));
+  EXPECT_EQ(Move("from", "to"), MoveResult::kMoved);
+  EXPECT_TRUE(fs::is_symlink(Path("to")));
+  EXPECT_EQ(fs::read_symlink(Path("to")), "target");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Path("from"))));
+  EXPECT_EQ(Read("target"), "payload");
+}
+
 TEST_F(MoveTest, MissingSourceFails) {
   EXPECT_EQ(Move("absent", "to"), MoveResult::kFailed);
   EXPECT_FALSE(fs::exists(fs::symlink_status(Path("to"))));
+}
+
+TEST(SplitPathTest, FolderAndName) {
+  struct Row {
+    const char* path;
+    const char* folder;
+    const char* name;
+  };
+  const Row rows[] = {
+      {"A.PRC", ".", "A.PRC"},
+      {"d/A.PRC", "d", "A.PRC"},
+      {"/A.PRC", "/", "A.PRC"},
+      {"/d/e/A.PRC", "/d/e", "A.PRC"},
+      {"d/", "d", ""},
+      {"./A.PRC", ".", "A.PRC"},
+      {"d//A.PRC", "d/", "A.PRC"},
+      {"a\\b.PRC", ".", "a\\b.PRC"},
+  };
+  for (const Row& row : rows) {
+    const PathParts parts = SplitPath(row.path);
+    EXPECT_EQ(parts.folder, row.folder) << row.path;
+    EXPECT_EQ(parts.name, row.name) << row.path;
+  }
 }
 
 }  // namespace
