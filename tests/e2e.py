@@ -11,6 +11,7 @@ POSIX tool.
 """
 
 import argparse
+import errno
 import hashlib
 import os
 import platform
@@ -490,6 +491,32 @@ SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat
 FD_CALLS = ("write", "fchmod", "fsync", "flock")  # whose first argument is the file
 O_CREAT = 0o100  # an openat that creates: its third argument's flag
 
+# Access lists as the system keeps them beside the permission bits: a version, then
+# entries of tag, permissions and user or group, in the order of the tags.
+ACCESS, DEFAULT = "system.posix_acl_access", "system.posix_acl_default"
+ANYONE = 0xFFFFFFFF  # the id of an entry that names no one
+
+
+def access_list(owner, group, others, mask=None, users=()):
+    """An access list: the owner's, group's and others' permissions, a mask, and
+    (user, permissions) entries."""
+    entries = [(0x01, owner, ANYONE)] + [(0x02, p, u) for u, p in users] + [(0x04, group, ANYONE)]
+    entries += [(0x10, mask, ANYONE)] if mask is not None else []
+    entries += [(0x20, others, ANYONE)]
+    return (2).to_bytes(4, "little") + b"".join(
+        t.to_bytes(2, "little") + p.to_bytes(2, "little") + i.to_bytes(4, "little")
+        for t, p, i in entries)
+
+
+def read_access_list(path, name=ACCESS):
+    """A file's access list, or None when it has none."""
+    try:
+        return os.getxattr(path, name, follow_symlinks=False)
+    except OSError as e:
+        if e.errno in (errno.ENODATA, errno.ENOTSUP):
+            return None
+        raise
+
 
 def root_only(test):
     def run_as_root(self):
@@ -655,6 +682,10 @@ class Hostile(Case):
         rows = [(0o1777, (0, shared, 0o660), [shared], (0, shared, 0o660)),
                 (0o1777, (NOBODY, shared, 0o640), [], (0, NOBODY, 0o600)),
                 (0o1777, (NOBODY, NOBODY, 0o640), [], (0, NOBODY, 0o640)),
+                # The input's group may not read; everyone else may. Its members are now
+                # among everyone else, so everyone else gets what they had: nothing.
+                (0o1777, (0, shared, 0o604), [], (0, NOBODY, 0o600)),
+                (0o1777, (0, shared, 0o664), [], (0, NOBODY, 0o604)),
                 (0o300, (NOBODY, NOBODY, 0o600), [], None)]
         for folder_mode, (uid, gid, mode), groups, want in rows:
             with self.subTest(folder=oct(folder_mode), input=(uid, gid, oct(mode)), groups=groups):
@@ -683,6 +714,37 @@ class Hostile(Case):
                 self.assertEqual((st.st_gid, stat.S_IMODE(st.st_mode)), want[1:])
 
     @root_only
+    def test_a_group_the_run_cannot_keep_gains_nothing_in_a_file_left_or_made(self):
+        # root's shared sticky folder: the other user may not rename root's file, so the
+        # restored payload stays under the temporary name; mkprc makes its OUT. Neither
+        # is open to the input's group, which could not read the input.
+        shared = 4242
+        bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
+        self.addCleanup(shutil.rmtree, bin_dir)
+        os.chmod(bin_dir, 0o755)
+        tools = [[shutil.copy(t[0], bin_dir)] for t in (TOOL, MKPRC) if t]
+        lay(self.root, {"s/A.PRC": GOOD})
+        os.chmod(self.root, 0o711)
+        os.chmod(os.path.join(self.root, "s"), 0o1777)
+        path = os.path.join(self.root, "s/A.PRC")
+        os.chown(path, 0, shared)
+        os.chmod(path, 0o604)
+
+        def as_nobody():
+            os.setgroups([])
+            os.setgid(NOBODY)
+            os.setuid(NOBODY)
+        got = self.run_tool(["s/A.PRC"], preexec=as_nobody, tool=tools[0])
+        self.assertEqual(got, (1, key_line(GOOD_KEY), CANNOT_WRITE + EOL))
+        made = {"s/A.PRC.$$$": 0o600}
+        if len(tools) > 1:
+            self.assertEqual(self.run_tool(["s/A.PRC", "s/X"], preexec=as_nobody, tool=tools[1])[0], 0)
+            made["s/X"] = 0o600
+        for name, mode in made.items():
+            st = os.stat(os.path.join(self.root, name))
+            self.assertEqual((st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)), (NOBODY, NOBODY, mode))
+
+    @root_only
     def test_owner_and_group_are_kept(self):
         lay(self.root, {"A.PRC": GOOD})
         path = os.path.join(self.root, "A.PRC")
@@ -692,6 +754,44 @@ class Hostile(Case):
         self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
         st = os.stat(path)
         self.assertEqual((st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)), (NOBODY, NOBODY, 0o640))
+
+    @root_only
+    def test_access_is_exactly_the_inputs(self):
+        # Each row: the input's mode and access list, the folder's default list, and the
+        # made file's mode and list (None: none). The input's list replaces what the
+        # folder's default gives a new file; with none, the default's is removed.
+        named = access_list(6, 0, 0, mask=6, users=[(NOBODY, 6)])  # 0600 and NOBODY rw
+        folder_default = access_list(7, 5, 0, mask=7, users=[(NOBODY, 7)])
+        rows = [(0o600, named, None, 0o660, named),
+                (0o640, None, folder_default, 0o640, None),
+                (0o600, named, access_list(7, 7, 7), 0o660, named),
+                (0o604, None, None, 0o604, None)]
+        try:
+            os.setxattr(self.root, DEFAULT, folder_default)
+        except OSError as e:
+            self.skipTest(f"this file system keeps no access lists: {e.strerror}")
+        for tool in ("unprc", "mkprc"):
+            for mode, given, default, want_mode, want in rows:
+                with self.subTest(tool=tool, mode=oct(mode), given=given, default=default):
+                    if tool == "mkprc" and not MKPRC:
+                        self.skipTest("no --mkprc given")
+                    self.setUp()
+                    lay(self.root, {"d/A": GOOD})
+                    if default:
+                        os.setxattr(os.path.join(self.root, "d"), DEFAULT, default)
+                    path = os.path.join(self.root, "d/A")
+                    os.chmod(path, mode)
+                    if given:
+                        os.setxattr(path, ACCESS, given)
+                    if tool == "unprc":
+                        self.assertEqual(self.run_tool(["d/A"])[0], 0)
+                        made, kept = path, path + ".BAK"
+                        self.assertEqual(read_access_list(kept), given)
+                    else:
+                        self.assertEqual(self.run_tool(["d/A", "d/X"], tool=MKPRC)[0], 0)
+                        made = os.path.join(self.root, "d/X")
+                    self.assertEqual(stat.S_IMODE(os.stat(made).st_mode), want_mode)
+                    self.assertEqual(read_access_list(made), want)
 
     @root_only
     def test_another_users_file_at_the_temporary_name_is_never_written(self):

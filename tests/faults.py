@@ -403,7 +403,8 @@ def protocol_problems(calls, temp, owner, permissions, moves, input_name=None):
     for what, matches in steps:
         i = next((i for i in range(at, len(calls)) if matches(calls[i])), None)
         if i is None:
-            return [f"no {what} in order in the trace" + (f" (after {steps[0][0]})" if at else "")]
+            return [f"{what}: missing from the trace, or not after {steps[steps.index((what, matches)) - 1][0]}"
+                    if at else f"{what}: missing from the trace"]
         if what == "its first write":
             early = [c for c in calls[:i] if c.name == "write" and c.fd() == fd]
             if early:
