@@ -954,6 +954,141 @@ class RoundTrip(Case):
                            {"P": b"plain text"}, prefix=strace, tool=MKPRC)
 
 
+class NoLinkFileSystem(Case):
+    """Both tools on a FUSE file system with neither rename flags nor hard links
+    (nolinkfs.py beside this file, over a backing folder): they work there and still
+    never replace an existing file."""
+
+    SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nolinkfs.py")
+
+    def setUp(self):
+        """Mounts the file system at the scratch folder, or skips saying why it cannot."""
+        if not NATIVE or sys.platform != "linux":
+            self.skipTest("needs a native Linux tool")
+        if not os.access("/dev/fuse", os.R_OK | os.W_OK):
+            self.skipTest("/dev/fuse is missing or not open to this user")
+        if shutil.which("fusermount") is None:
+            self.skipTest("no fusermount (Debian's fuse3 or fuse package)")
+        # Debian's fusepy is installed for the system's Python, which may not be this one.
+        python = next((p for p in dict.fromkeys([sys.executable, "/usr/bin/python3"])
+                       if os.path.exists(p) and subprocess.run(
+                           [p, self.SERVER, "--check"], capture_output=True).returncode == 0), None)
+        if python is None:
+            self.skipTest("no Python here loads fusepy and libfuse (Debian's python3-fusepy)")
+        super().setUp()
+        self.mount = self.root
+        self.backing = tempfile.mkdtemp(prefix="unprc-e2e-backing-")
+        self.addCleanup(shutil.rmtree, self.backing)
+        log = tempfile.TemporaryFile()
+        self.addCleanup(log.close)
+        server = subprocess.Popen([python, self.SERVER, self.backing, self.mount],
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        self.addCleanup(self.unmount, server)
+        # Waits for the mount without touching it, as a stat of a hung mount would hang.
+        deadline = time.monotonic() + 10
+        while not self.mounted():
+            if server.poll() is not None:
+                log.seek(0)
+                self.skipTest("FUSE cannot be mounted here: " + log.read().decode(errors="replace").strip())
+            if time.monotonic() > deadline:
+                server.kill()
+                self.fail("the file system was not mounted within 10 seconds")
+            time.sleep(0.05)
+
+    def mounted(self):
+        with open("/proc/self/mounts") as f:
+            return any(line.split()[1] == self.mount for line in f)
+
+    def unmount(self, server):
+        """Unmounts, lazily if it is busy, and ends the server, by force if it hangs."""
+        for args in (["-u"], ["-u", "-z"]):
+            if not self.mounted():
+                break
+            try:
+                subprocess.run(["fusermount", *args, self.mount], capture_output=True, timeout=20)
+            except subprocess.TimeoutExpired:
+                pass
+        try:
+            server.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
+
+    def test_the_file_system_has_neither_rename_flags_nor_hard_links(self):
+        # So the cases below prove what they claim; and what the tools need does work.
+        import ctypes
+        import errno
+        import fcntl
+        libc = ctypes.CDLL(None, use_errno=True)
+
+        def renameat2(old, new, flags):
+            if libc.renameat2(-100, os.fsencode(old), -100, os.fsencode(new), flags) != 0:
+                raise OSError(ctypes.get_errno(), os.strerror(ctypes.get_errno()))
+
+        def exclusive_create(path, _):
+            os.close(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL))
+
+        def second_lock(path, _):
+            fds = [os.open(path, os.O_RDONLY) for _ in range(2)]
+            try:
+                for fd in fds:
+                    fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            finally:
+                for fd in fds:
+                    os.close(fd)
+        # Each row: what is tried on a file of its own and a free name, and the error it
+        # must end in.
+        rows = [("renameat2 RENAME_NOREPLACE", lambda old, new: renameat2(old, new, 1), errno.EINVAL),
+                ("link", os.link, errno.EPERM),
+                ("exclusive create of a name in use", exclusive_create, errno.EEXIST),
+                ("flock LOCK_EX|LOCK_NB of a locked file", second_lock, errno.EWOULDBLOCK)]
+        tree = {f"a{i}": b"file %d" % i for i in range(len(rows))}
+        lay(self.root, tree)
+        for i, (what, call, want) in enumerate(rows):
+            with self.subTest(what):
+                with self.assertRaises(OSError) as caught:
+                    call(os.path.join(self.root, f"a{i}"), os.path.join(self.root, f"c{i}"))
+                self.assertEqual(caught.exception.errno, want, os.strerror(caught.exception.errno))
+        self.assertTree(tree)
+        # A plain rename replaces its destination; the folder can be synced.
+        renameat2(os.path.join(self.root, "a0"), os.path.join(self.root, "a1"), 0)
+        folder = os.open(self.root, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            os.fsync(folder)
+        finally:
+            os.close(folder)
+        del tree["a0"]
+        self.assertTree(dict(tree, a1=b"file 0"))
+
+    def test_both_tools(self):
+        plain = b"plain text\n"
+        # Each row: the tool, the files laid, its arguments, then its status, standard
+        # output and standard error, and the files after.
+        rows = [
+            ("unprc", {"A.PRC": GOOD}, ["A.PRC"], 0, key_line(GOOD_KEY) + b"OK." + EOL, b"",
+             {"A.PRC": RESTORED, "A.PRC.BAK": GOOD}),
+            ("unprc", {"d/A.PRC": GOOD, "d/A.PRC.$$$": b"stale output"}, ["d/A.PRC"], 0,
+             key_line(GOOD_KEY) + b"OK." + EOL, b"", {"d": Dir, "d/A.PRC": RESTORED, "d/A.PRC.BAK": GOOD}),
+            ("unprc", {"A.PRC": GOOD, "A.PRC.BAK": b"old backup"}, ["A.PRC"], 1, key_line(GOOD_KEY),
+             BACKUP_EXISTS + EOL, {"A.PRC": GOOD, "A.PRC.BAK": b"old backup", "A.PRC.$$$": RESTORED}),
+            ("mkprc", {"P": plain}, ["P", "X"], 0, b"", b"", {"P": plain, "X": container(plain)}),
+            ("mkprc", {"P": plain, "X": b"old"}, ["P", "X"], 1, b"", OUTPUT_EXISTS + EOL,
+             {"P": plain, "X": b"old"}),
+        ]
+        for n, (name, tree, args, status, out, err, after) in enumerate(rows):
+            with self.subTest(tool=name, tree=sorted(tree)):
+                tool = TOOL if name == "unprc" else MKPRC
+                if not tool:
+                    self.skipTest("no --mkprc given")
+                # Each row in a folder of its own on the one mount.
+                self.root = os.path.join(self.mount, str(n))
+                os.mkdir(self.root)
+                self.check(tree, args, status, out, err, after, argv0=name, tool=tool)
+                # Nothing else in the backing folder either, such as a hidden stand-in
+                # for a file removed while open.
+                self.assertEqual(tree_differences(snapshot(os.path.join(self.backing, str(n))), after), [])
+
+
 def main():
     global TOOL, MKPRC, NATIVE, EOL, EXAMPLES
     parser = argparse.ArgumentParser()
