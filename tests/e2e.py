@@ -531,7 +531,7 @@ class Hostile(Case):
     laid at its names: the scrambled bytes stay whole, nobody else's file is written, and
     a failure leaves the files as the outcome table says."""
 
-    def run_held(self, args, call, action, when=1, error=None, preexec=None):
+    def run_held(self, args, call, action, when=1, error=None, preexec=None, tool=None):
         """Runs the tool under strace, held for two seconds on entry to its `when`th
         `call` on its own files (or, when the call is to fail with `error`, just after
         it failed); runs `action(pid)` while it is held; returns status and both
@@ -545,7 +545,7 @@ class Hostile(Case):
         self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
         hold = f"error={error}:delay_exit=2000000" if error else "delay_enter=2000000"
         cmd = ["strace", "-f", "-qqq", "-o", log, *paths, "-e", f"trace={call}",
-               "-e", f"inject={call}:when={when}:{hold}"] + TOOL + list(args)
+               "-e", f"inject={call}:when={when}:{hold}"] + (tool or TOOL) + list(args)
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 
         def child():  # no core file from a quit signal in the folder checked after
@@ -632,6 +632,31 @@ class Hostile(Case):
         self.assertEqual(first, [(0, key_line(GOOD_KEY) + b"OK." + EOL, b"")])
         self.assertEqual(got, (1, b"", CANNOT_OPEN + EOL))
         self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
+
+    def test_a_name_swapped_mid_run_is_not_moved(self):
+        # Held at the sync of the file it wrote, the run finds a name swapped for another
+        # file: nothing is moved that the run did not read or write, nothing is lost.
+        other = b"another process's file"
+        rows = [(TOOL, ["A.PRC"], "A.PRC.$$$", {"A.PRC": GOOD}, key_line(GOOD_KEY),
+                 {"A.PRC": GOOD, "A.PRC.$$$": other, "away": RESTORED}),
+                (TOOL, ["A.PRC"], "A.PRC", {"A.PRC": GOOD}, key_line(GOOD_KEY),
+                 {"A.PRC": other, "A.PRC.$$$": RESTORED, "away": GOOD}),
+                (MKPRC, ["P", "X"], "X.$$$", {"P": b"plain"}, b"",
+                 {"P": b"plain", "X.$$$": other, "away": container(b"plain")})]
+        for tool, args, name, before, out, after in rows:
+            with self.subTest(tool=os.path.basename(tool[-1]) if tool else None, swapped=name):
+                if not tool:
+                    self.skipTest("no --mkprc given")
+                self.setUp()
+                lay(self.root, before)
+
+                def swap(_, name=name):
+                    os.rename(os.path.join(self.root, name), os.path.join(self.root, "away"))
+                    with open(os.path.join(self.root, name), "wb") as f:
+                        f.write(other)
+                got = self.run_held(args, "fsync", swap, tool=tool)
+                self.assertEqual(got, (1, out, CANNOT_WRITE + EOL))
+                self.assertTree(after)
 
     def test_folder_swapped_for_a_link_mid_run(self):
         # The moves happen in the folder that was opened, not in whatever its name leads
