@@ -143,13 +143,13 @@ bool CloseOnce(int* fd) {
 
 class PosixReadableFile final : public ReadableFile {
  public:
-  PosixReadableFile(int fd, const FileInfo& info) : fd_(fd), info_(info) {}
+  PosixReadableFile(int fd, FileInfo info) : fd_(fd), info_(std::move(info)) {}
   PosixReadableFile(const PosixReadableFile&) = delete;
   PosixReadableFile& operator=(const PosixReadableFile&) = delete;
   ~PosixReadableFile() override { CloseOnce(&fd_); }
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
-  void set_info(const FileInfo& info) { info_ = info; }
+  void set_info(FileInfo info) { info_ = std::move(info); }
 
   bool LockExclusive() override {
     return Retry([&] { return flock(fd_, LOCK_EX | LOCK_NB); }) == 0;
@@ -175,7 +175,8 @@ class PosixReadableFile final : public ReadableFile {
 class PosixWritableFile final : public WritableFile {
  public:
   // `fd` is written; `lock` holds the file's lock, past the close of `fd`.
-  PosixWritableFile(int fd, int lock, const FileInfo& info) : fd_(fd), lock_(lock), info_(info) {}
+  PosixWritableFile(int fd, int lock, FileInfo info)
+      : fd_(fd), lock_(lock), info_(std::move(info)) {}
   PosixWritableFile(const PosixWritableFile&) = delete;
   PosixWritableFile& operator=(const PosixWritableFile&) = delete;
   ~PosixWritableFile() override {
@@ -284,7 +285,7 @@ class PosixFolder final : public Folder {
     }
     FileInfo info = InfoOf(st);
     if (!ReadAccessList(fd, &info.access_list)) return nullptr;
-    file->set_info(info);
+    file->set_info(std::move(info));
     return file;
   }
 
@@ -338,10 +339,8 @@ class PosixFolder final : public Folder {
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
-    const int fd =
-        Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | kOpenFlags); });
+    int fd = Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | kOpenFlags); });
     if (fd < 0) return false;
-    int open_fd = fd;
     struct stat st {};
     FileInfo now;
     // Locked, it is no live run's; and it is removed only while the name leads to it.
@@ -349,7 +348,7 @@ class PosixFolder final : public Folder {
                          Retry([&] { return fstat(fd, &st); }) == 0 &&
                          InfoOf(st).SameFileAs(leftover) && Inspect(name, &now) &&
                          now.SameFileAs(leftover) && Remove(name);
-    CloseOnce(&open_fd);
+    CloseOnce(&fd);
     return removed;
   }
 
