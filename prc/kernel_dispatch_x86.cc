@@ -5,19 +5,26 @@
 
 namespace prc {
 
+std::vector<KernelSet> X86KernelSets(const X86Features& features) {
+  return {
+      {"portable", true, DescrambleWordsPortable, ScrambleWordsPortable},
+      {"sse2", features.sse2, DescrambleWordsSse2, ScrambleWordsSse2},
+      {"avx2", features.avx2, DescrambleWordsAvx2, ScrambleWordsAvx2},
+      {"avx512", features.avx512f && features.avx512bw, DescrambleWordsAvx512, ScrambleWordsAvx512},
+  };
+}
+
 const std::vector<KernelSet>& KernelSets() {
   static const std::vector<KernelSet> sets = [] {
     // The processor's features may be asked for before the runtime's own constructors
     // have read them, from another static initialiser.
     __builtin_cpu_init();
-    return std::vector<KernelSet>{
-        {"portable", true, DescrambleWordsPortable, ScrambleWordsPortable},
-        {"sse2", __builtin_cpu_supports("sse2") != 0, DescrambleWordsSse2, ScrambleWordsSse2},
-        {"avx2", __builtin_cpu_supports("avx2") != 0, DescrambleWordsAvx2, ScrambleWordsAvx2},
-        {"avx512",
-         __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0,
-         DescrambleWordsAvx512, ScrambleWordsAvx512},
-    };
+    return X86KernelSets({
+        __builtin_cpu_supports("sse2") != 0,
+        __builtin_cpu_supports("avx2") != 0,
+        __builtin_cpu_supports("avx512f") != 0,
+        __builtin_cpu_supports("avx512bw") != 0,
+    });
   }();
   return sets;
 }

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+#include "prc/kernel.h"
 
 // A vector kernel is compiled for `isa` whatever the build's baseline, and realigns the
 // stack on entry: 32-bit Windows promises only 4 bytes, and a vector spilled to a slot
@@ -24,6 +27,19 @@ std::uint16_t ScrambleWordsAvx2(std::uint8_t* words, std::size_t count, std::uin
 // 32 words (512 bits) per step; needs AVX-512 F and BW.
 std::uint16_t DescrambleWordsAvx512(std::uint8_t* words, std::size_t count, std::uint16_t key);
 std::uint16_t ScrambleWordsAvx512(std::uint8_t* words, std::size_t count, std::uint16_t key);
+
+// What the processor reports having, of the instruction sets the kernels use.
+struct X86Features {
+  bool sse2;
+  bool avx2;
+  bool avx512f;
+  bool avx512bw;
+};
+
+// Every x86 kernel set, in the order of KernelSets(), each marked as running where
+// `features` holds all that its kernels use: the AVX-512 kernels need both F and BW, and
+// a processor with F alone would fault on their first word instruction.
+std::vector<KernelSet> X86KernelSets(const X86Features& features);
 
 // How many words come before the first one at a multiple of `alignment` bytes from
 // `words`, at most `count`: the vector kernels take those with the portable one, as

@@ -2,19 +2,19 @@
 """End-to-end cases: each runs the built tool in a scratch folder and checks the exit
 status, both output streams byte for byte, and every file left behind.
 
-    e2e.py --tool CMD [--mkprc CMD] [--crlf] [--examples DIR] [unittest options]
+    e2e.py --tool CMD [--mkprc CMD] [--crlf] [--emulator CMD] [--examples DIR] [unittest options]
 
 CMD is the command that runs unprc, or with --mkprc its companion mkprc (split like a
 shell line, so "wine64 unprc.exe" works); without --mkprc its cases are skipped. --crlf expects CR LF line ends. Cases that need POSIX-only means (FIFOs,
 permission bits, resource limits, system-call fault injection) run only on a native
-POSIX tool.
+POSIX tool. --emulator names qemu's user-mode emulator that runs a POSIX tool built for
+another processor; cases that follow the tool's calls with strace are then skipped.
 """
 
 import argparse
 import errno
 import hashlib
 import os
-import platform
 import random
 import re
 import resource
@@ -35,6 +35,8 @@ MKPRC = []
 # resource limits, the POSIX symbolic links the cases lay are then left out: the emulator
 # shows such a link as the file it leads to, where Windows' own links are reparse points.
 NATIVE = True
+# The user-mode emulator that runs a POSIX tool for another processor, or nothing.
+EMULATOR = []
 EOL = b"\n"
 EXAMPLES = None
 BUFFER = 1 << 20
@@ -161,10 +163,13 @@ class Case(unittest.TestCase):
 
     def run_tool(self, args, argv0="unprc", prefix=(), merge=False, preexec=None, tool=None):
         tool = tool or TOOL
-        cmd = list(prefix) + tool + list(args)
+        cmd = list(prefix) + EMULATOR + tool + list(args)
         exe = None
         if NATIVE and not prefix:
-            cmd[0], exe = argv0, tool[0]
+            if EMULATOR:  # qemu's -0 sets the name the program is run by
+                cmd[len(EMULATOR):len(EMULATOR)] = ["-0", argv0]
+            else:
+                cmd[0], exe = argv0, tool[0]
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
         p = subprocess.run(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL, env=env,
                            stdout=subprocess.PIPE,
@@ -174,6 +179,17 @@ class Case(unittest.TestCase):
         if prefix[:1] == ["strace"]:  # its notes on resolving the -P paths are not the tool's
             err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
         return p.returncode, p.stdout, err
+
+    def need_strace(self, numbers=False):
+        """Skips the case unless strace can follow the tool's own calls: a native tool,
+        not one under an emulator, whose calls strace would not see; with `numbers`, one
+        for x86-64, whose system-call numbers the case reads."""
+        if not NATIVE or EMULATOR:
+            self.skipTest("needs strace of a native POSIX tool, not of an emulator running it")
+        if numbers and elf_machine(TOOL[0]) != "x86-64":
+            self.skipTest(f"reads x86-64 system-call numbers; the tool is {elf_machine(TOOL[0])}")
+        if shutil.which("strace") is None:
+            self.skipTest("needs strace")
 
     def assertTree(self, want):
         """Checks that the scratch folder holds exactly `want`."""
@@ -217,6 +233,16 @@ RESTORED, GOOD_KEY = restored(GOOD)
 LONG = "d" * 200 + "/" + "e" * 200 + "/" + "f" * 240 + ".PRC"  # 645 bytes
 
 
+def elf_machine(path):
+    """The processor an ELF program is built for: "x86-64", "i386", another, or "not ELF"."""
+    with open(path, "rb") as f:
+        head = f.read(20)
+    if head[:4] != b"\x7fELF":
+        return "not ELF"
+    machine = int.from_bytes(head[18:20], "little" if head[5] == 1 else "big")
+    return {62: "x86-64", 3: "i386"}.get(machine, f"ELF machine {machine}")
+
+
 def posix_only(test):
     def run_if_native(self):
         if not NATIVE:
@@ -249,6 +275,8 @@ class Refusals(Case):
     @posix_only
     def test_empty_argument_vector_names_the_tool(self):
         # An exec with no arguments at all, not even a program name.
+        if EMULATOR:
+            self.skipTest("the emulator needs its own arguments to start the tool")
         code = ("import ctypes,sys; libc=ctypes.CDLL(None); "
                 "libc.execve(sys.argv[1].encode(), (ctypes.c_char_p*1)(None), None); sys.exit(9)")
         got = self.run_tool([], prefix=[sys.executable, "-c", code])
@@ -473,6 +501,7 @@ class SwapFailures(Case):
             ("write", "1", "ENOSPC", {"A.PRC": GOOD}),
             ("close", "1", "EIO", {"A.PRC": GOOD}),
         ]
+        self.need_strace()
         for call, when, errno, after in rows:
             with self.subTest(call=call, when=when):
                 self.setUp()
@@ -536,8 +565,7 @@ class Hostile(Case):
         `call` on its own files (or, when the call is to fail with `error`, just after
         it failed); runs `action(pid)` while it is held; returns status and both
         streams."""
-        if not NATIVE or platform.machine() != "x86_64" or shutil.which("strace") is None:
-            self.skipTest("needs a native x86-64 tool and strace")
+        self.need_strace(numbers=True)
         name = args[-1]
         paths = [p for n in (name, name + ".$$$", name + ".BAK")
                  for p in ("-P", n, "-P", os.path.join(self.root, n))]
@@ -674,8 +702,7 @@ class Hostile(Case):
 
     @posix_only
     def test_closed_standard_streams_are_never_taken_by_a_file(self):
-        if shutil.which("strace") is None:
-            self.skipTest("needs strace")
+        self.need_strace()
         lay(self.root, {"A.PRC": GOOD})
         log = os.path.join(self.root, "..", os.path.basename(self.root) + ".trace")
         self.addCleanup(lambda: os.path.exists(log) and os.remove(log))
@@ -958,6 +985,7 @@ class RoundTrip(Case):
         # Each row: a system call, which calls of it fail, with what, the message, and the
         # names whose calls are counted. The folder's sync comes after the move: the output
         # made is then taken back.
+        self.need_strace()
         files = ["P", "X", "X.$$$"]
         rows = [
             ("read", "1", "EIO", CANNOT_OPEN, files),
@@ -1115,16 +1143,18 @@ class NoLinkFileSystem(Case):
 
 
 def main():
-    global TOOL, MKPRC, NATIVE, EOL, EXAMPLES
+    global TOOL, MKPRC, NATIVE, EMULATOR, EOL, EXAMPLES
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--mkprc", default="")
     parser.add_argument("--crlf", action="store_true")
+    parser.add_argument("--emulator", default="")
     parser.add_argument("--examples")
     args, rest = parser.parse_known_args()
     TOOL = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.tool)]
     MKPRC = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.mkprc)]
     NATIVE = len(TOOL) == 1 and not args.crlf
+    EMULATOR = shlex.split(args.emulator)
     EOL = b"\r\n" if args.crlf else b"\n"
     EXAMPLES = args.examples
     keeper = None

@@ -733,13 +733,26 @@ def why_untraceable():
     return None
 
 
+def why_not_this_tool(tool, emulator):
+    """Why the matrix cannot fault this tool, or None when it can: it follows the tool's
+    calls by their x86-64 names, and strace of an emulator would see the emulator's."""
+    if emulator:
+        return f"the tool runs under {emulator}, and strace would follow the emulator's calls"
+    with open(tool, "rb") as f:
+        head = f.read(20)
+    if head[:4] == b"\x7fELF" and (head[4], head[18:20]) != (2, b"\x3e\x00"):
+        return "the matrix knows the x86-64 system calls' names, and this tool is not x86-64"
+    return None
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--mkprc", required=True)
+    parser.add_argument("--emulator", default="")
     args = parser.parse_args()
     tool, mkprc = os.path.abspath(args.tool), os.path.abspath(args.mkprc)
-    reason = why_untraceable()
+    reason = why_not_this_tool(tool, args.emulator) or why_untraceable()
     if reason:
         print(f"fault matrix skipped: {reason}")
         return SKIPPED

@@ -1,5 +1,6 @@
 # The bundled sample must be exactly what mkprc makes of the bundled text. mkprc never
-# replaces a file, so the output of an earlier run goes first.
+# replaces a file, so the output of an earlier run goes first. MKPRC is the command that runs
+# it, an emulator first where one is needed.
 file(REMOVE ${OUT})
 execute_process(COMMAND ${MKPRC} ${EXAMPLES}/sample.txt ${OUT} COMMAND_ERROR_IS_FATAL ANY)
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT} ${EXAMPLES}/sample.PRC
