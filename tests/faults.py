@@ -648,11 +648,14 @@ def pair_problems(row, results, before, after):
 def pairs(tool, mkprc, scratch):
     """Holds a first run at each call it makes on X's names, runs a second run on the
     same X meanwhile, and checks both outcomes together."""
+    # The second run of the first row is itself held at its first write, longer than the
+    # first is held, so that the first goes on while the second is half done.
     rows = [
         ("two mkprc on one OUT", {"P1": P1, "P2": P2}, ["mkprc", "P1", OUT], ["mkprc", "P2", OUT]),
         ("mkprc beside unprc", {OUT: container(P1), "P": P2}, ["unprc", OUT], ["mkprc", "P", OUT]),
         ("unprc beside mkprc", {"P": P1}, ["mkprc", "P", OUT], ["unprc", OUT]),
     ]
+    second_held = {"two mkprc on one OUT": f"write:delay_enter={2 * HOLD_US}:when=1"}
     programs = {"unprc": tool, "mkprc": mkprc}
     root = os.path.join(scratch, "pairs")
     cases, failures = 0, []
@@ -687,12 +690,16 @@ def pairs(tool, mkprc, scratch):
             while not entered(log, call, n) and first.poll() is None and \
                     time.monotonic() < deadline:
                 time.sleep(0.002)
-            second = subprocess.run(second_cmd, cwd=root, env=ENV, capture_output=True,
+            held = ["strace", "-f", "-qqq", "-o", os.devnull] + [
+                p for n in OUT_NAMES for p in ("-P", n, "-P", os.path.join(root, n))] + [
+                "-e", "inject=" + second_held[row]] if row in second_held else []
+            second = subprocess.run(held + second_cmd, cwd=root, env=ENV, capture_output=True,
                                     stdin=subprocess.DEVNULL, timeout=60)
             out1, err1 = first.communicate(timeout=60)
-            err1 = b"".join(l for l in err1.splitlines(True) if not l.startswith(b"strace: "))
-            results = [(first_args[0], first.returncode, out1, err1),
-                       (second_args[0], second.returncode, second.stdout, second.stderr)]
+            own = lambda err: b"".join(  # noqa: E731
+                l for l in err.splitlines(True) if not l.startswith(b"strace: "))
+            results = [(first_args[0], first.returncode, out1, own(err1)),
+                       (second_args[0], second.returncode, second.stdout, own(second.stderr))]
             cases += 1
             failures += [(row, f"first held at {call} #{n}", p)
                          for p in pair_problems(row, results, before, entries(root))]
