@@ -58,9 +58,11 @@ WriteResult WriteStandardOutput(const std::uint8_t* data, std::size_t size) {
     const auto ask = static_cast<DWORD>(std::min(size - done, kChunk));
     if (!WriteFile(out, data + done, ask, &n, nullptr)) {
       const DWORD error = GetLastError();
-      // A pipe whose reader has closed its end, or is closing it.
-      return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? WriteResult::kReaderGone
-                                                                  : WriteResult::kFailed;
+      // A pipe whose reader has closed its end, or is closing it; the system names it in
+      // any of these ways, depending on the pipe and on when the reader went.
+      const bool gone =
+          error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+      return gone ? WriteResult::kReaderGone : WriteResult::kFailed;
     }
     if (n == 0) return WriteResult::kFailed;
     done += n;
