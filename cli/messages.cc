@@ -146,10 +146,14 @@ void SayText(Text text, const char* argument) {
 }  // namespace
 
 // A message that cannot be printed has nowhere else to go, so print results are dropped.
+// Each is flushed at once: where standard error is buffered (the Windows C runtime buffers
+// it when it is not a console), a message must still come out before any output that a
+// program writes after it without the C streams.
 void Say(Message message) {
   if (message == Message::kCount) return;
   const Entry& entry = kTable[Index(message)];
   (void)std::fputs(entry.format, StreamOf(entry));
+  (void)std::fflush(StreamOf(entry));
 }
 
 void SayUsage(const char* program) { SayText(Text::kUsage, program); }
