@@ -7,70 +7,82 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "cli/messages.h"
 #include "prc/container.h"
 #include "prc/folder.h"
 #include "prc/process.h"
 #include "prc/standard_streams.h"
-#include "prc/work_buffer.h"
 
 namespace {
 
 enum class Outcome { kWritten, kCannotOpen, kAbnormal, kCannotWrite, kReaderGone };
 
-// The one work buffer, used for every input in turn. Each input must find it as a fresh
-// buffer would be, zero past the bytes read: the zero fill is what a short file's payload
-// ends with, and what an odd count's last pair takes in. So the buffer keeps track of how
-// far the inputs before may have written, and only that much is cleared again.
-class Restorer {
- public:
-  explicit Restorer(prc::WorkBuffer buffer) : buffer_(std::move(buffer)) {}
+// The payload goes through this buffer a piece at a time, as cat copies, rather than
+// through a whole work buffer: a run then touches as little memory as cat does. Its size
+// is even, so every piece but a file's last holds whole words.
+constexpr std::size_t kPieceSize = std::size_t{1} << 17;
+static_assert(kPieceSize % 2 == 0, "pieces of whole words");
+alignas(64) std::uint8_t piece[kPieceSize];
 
-  // Reads at most a work buffer's worth of `file`, descrambles it, and writes the payload
-  // to standard output.
-  Outcome Restore(prc::ReadableFile& file) {
-    std::uint8_t* const buffer = buffer_.get();
-    std::size_t byte_count = 0;
-    if (!file.ReadFull(buffer, prc::kWorkBufferSize, &byte_count)) {
-      written_ = prc::kWorkBufferSize;  // a failed read may have filled any of it
-      return Outcome::kCannotOpen;
-    }
-    if (byte_count < written_) std::memset(buffer + byte_count, 0, written_ - byte_count);
-    // The descrambling writes the byte after an odd count; the size is even, so it fits.
-    written_ = std::min(byte_count + byte_count % 2, prc::kWorkBufferSize);
-
-    if (byte_count < prc::kHeaderSize) return Outcome::kAbnormal;
-    const prc::Header header = prc::ReadHeader(buffer);
-    if (!prc::PayloadFits(header)) return Outcome::kAbnormal;
-    prc::Descramble(buffer, byte_count, header.key);
-    switch (prc::WriteStandardOutput(buffer + prc::kHeaderSize, header.payload_length)) {
-      case prc::WriteResult::kWritten:
-        return Outcome::kWritten;
-      case prc::WriteResult::kReaderGone:
-        return Outcome::kReaderGone;
-      case prc::WriteResult::kFailed:
-        return Outcome::kCannotWrite;
-    }
-    return Outcome::kCannotWrite;
+Outcome Written(prc::WriteResult result) {
+  switch (result) {
+    case prc::WriteResult::kWritten:
+      return Outcome::kWritten;
+    case prc::WriteResult::kReaderGone:
+      return Outcome::kReaderGone;
+    case prc::WriteResult::kFailed:
+      return Outcome::kCannotWrite;
   }
+  return Outcome::kCannotWrite;
+}
 
- private:
-  prc::WorkBuffer buffer_;
-  std::size_t written_ = 0;  // the bytes at the buffer's start that may not be zero
-};
+// Writes the payload of `file` to standard output, exactly as unprc restores it in its
+// zero-filled work buffer: of the file's first kWorkBufferSize bytes, those after the
+// header are descrambled in pairs (an odd count's last pair taking in a zero byte), and
+// the payload is the header's length of them, zeros past the bytes read. Nothing past
+// what the payload needs is read. A read error after the first piece leaves the pieces
+// before it written.
+Outcome Restore(prc::ReadableFile& file) {
+  std::uint8_t head[prc::kHeaderSize];
+  std::size_t count = 0;
+  if (!file.ReadFull(head, prc::kHeaderSize, &count)) return Outcome::kCannotOpen;
+  if (count < prc::kHeaderSize) return Outcome::kAbnormal;
+  const prc::Header header = prc::ReadHeader(head);
+  if (!prc::PayloadFits(header)) return Outcome::kAbnormal;
+
+  std::size_t unwritten = header.payload_length;
+  std::size_t unread = prc::kMaxPayloadLength;  // the rest of the work buffer's worth
+  std::uint16_t previous = header.key;
+  while (unwritten > 0) {
+    count = 0;
+    if (unread > 0) {
+      // Even, as both sizes are: only the file's end makes a piece odd.
+      const std::size_t ask = std::min(kPieceSize, unread);
+      if (!file.ReadFull(piece, ask, &count)) return Outcome::kCannotOpen;
+      unread = count < ask ? 0 : unread - count;
+    }
+    // Past the file's end, the zero fill: in the odd count's last pair and after it.
+    if (count < kPieceSize) std::memset(piece + count, 0, kPieceSize - count);
+    previous = prc::DescrambleWords(piece, (count + 1) / 2, previous);
+    const std::size_t size = std::min(unwritten, kPieceSize);
+    const Outcome outcome = Written(prc::WriteStandardOutput(piece, size));
+    if (outcome != Outcome::kWritten) return outcome;
+    unwritten -= size;
+  }
+  return Outcome::kWritten;
+}
 
 // Restores the file at `path`, or standard input for "-". The file is opened for reading
 // only; it is never locked, and a symbolic link is read through.
-Outcome RestoreOne(const char* path, Restorer& restorer) {
-  if (std::strcmp(path, "-") == 0) return restorer.Restore(*prc::StandardInput());
+Outcome RestoreOne(const char* path) {
+  if (std::strcmp(path, "-") == 0) return Restore(*prc::StandardInput());
   std::string name;
   const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
   if (!folder) return Outcome::kCannotOpen;
   const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name);
   if (!file) return Outcome::kCannotOpen;
-  return restorer.Restore(*file);
+  return Restore(*file);
 }
 
 }  // namespace
@@ -91,12 +103,6 @@ int main(int argc, char* argv[]) {
     return cli::kExitOk;
   }
 
-  prc::WorkBuffer buffer = prc::NewWorkBuffer();
-  if (!buffer) {
-    cli::Say(Message::kNoMemory);
-    return cli::kExitFailure;
-  }
-  Restorer restorer(std::move(buffer));
   const char* const standard_input[] = {"-"};
   const char* const* const first = argc > 1 ? argv + 1 : standard_input;
   const char* const* const last = argc > 1 ? argv + argc : standard_input + 1;
@@ -105,7 +111,7 @@ int main(int argc, char* argv[]) {
   // ends the run, as nothing after it could arrive either.
   int status = cli::kExitOk;
   for (const char* const* path = first; path != last; ++path) {
-    switch (RestoreOne(*path, restorer)) {
+    switch (RestoreOne(*path)) {
       case Outcome::kWritten:
         break;
       case Outcome::kCannotOpen:
