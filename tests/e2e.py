@@ -1025,7 +1025,7 @@ class Reader(Case):
                 self.setUp()
                 before = self.laid(tree)
                 got_status, got_out, got_err = self.run_prccat(args)
-                self.assertEqual(got_status, status)
+                self.assertEqual(got_status, status, (got_out[:100], got_err))
                 self.assertRegex(got_out, re.compile(b"\\A" + out + b"\\Z"))
                 self.assertRegex(got_err, re.compile(b"\\A" + err + b"\\Z"))
                 self.assertUntouched(tree, before)
