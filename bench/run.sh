@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Measures unprc and mkprc: whole runs on a 1 MiB input, on disk against dd conv=fsync
-# and on a RAM-backed folder against cp; then each kernel this processor runs, both
-# ways, against memcpy.
+# Measures unprc, mkprc and prccat: whole runs on a 1 MiB input, on disk against dd
+# conv=fsync and on a RAM-backed folder against cp, and prccat to /dev/null against cat of
+# the plain payload; then each kernel this processor runs, both ways, against memcpy.
 # Usage: bench/run.sh [ROUNDS]. BENCH_DIR picks the disk folder (default build-bench),
 # BENCH_RAM_DIR the RAM-backed one (default /dev/shm).
 set -euo pipefail
@@ -25,7 +25,7 @@ mkdir "$work/run"
 
 # Runs the alternating rounds in folder $1 and drops the lines matching $2.
 whole_runs() {
-  UNPRC=$tool MKPRC=$root/build-bench/cli/mkprc \
+  UNPRC=$tool MKPRC=$root/build-bench/cli/mkprc PRCCAT=$root/build-bench/cli/prccat \
     build-bench/bench/whole_run "$rounds" "$1" "$work/master.PRC" "$work/plain" | grep -Ev "$2"
 }
 
@@ -36,6 +36,9 @@ peak() { for _ in $(seq 21); do "$@"; done 2>&1 >/dev/null | sort -n | sed -n 11
 cd "$work/run"
 echo "  peak RSS (GNU time %M, median of 21): unprc $(peak sh -c "cp ../master.PRC in.PRC && rm -f in.PRC.BAK && /usr/bin/time -f %M $tool in.PRC") KiB," \
   "dd $(peak /usr/bin/time -f %M dd if=../master.PRC of=out bs=1M conv=fsync status=none) KiB"
+echo "  peak RSS (GNU time %M, median of 21), to /dev/null:" \
+  "prccat $(peak /usr/bin/time -f %M "$root/build-bench/cli/prccat" ../master.PRC) KiB," \
+  "cat $(peak /usr/bin/time -f %M cat ../plain) KiB"
 cd "$root"
 
 # Where nothing waits on a disk the sync costs nothing and the tool's own work shows.

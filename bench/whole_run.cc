@@ -8,7 +8,10 @@
 //   cp in.PRC out                           (the non-durable floor)
 //   mkprc plain out.PRC     (from the environment variable MKPRC; plain is PLAIN's copy)
 //   dd if=plain of=out bs=1M conv=fsync    (mkprc's durable floor)
-// Wall time is taken around posix_spawn and wait4.
+//   prccat in.PRC > /dev/null  (from the environment variable PRCCAT)
+//   cat plain > /dev/null      (prccat's floor: the plain payload read and written)
+// Every command's standard output goes to /dev/null. Wall time is taken around
+// posix_spawn and wait4.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -71,8 +74,10 @@ void Lay(const fs::path& dir, const fs::path& master) {
 int main(int argc, char* argv[]) {
   const char* tool = std::getenv("UNPRC");
   const char* mkprc = std::getenv("MKPRC");
-  if (argc != 5 || tool == nullptr || mkprc == nullptr) {
-    (void)std::fprintf(stderr, "usage: UNPRC=PATH MKPRC=PATH whole_run ROUNDS DIR MASTER PLAIN\n");
+  const char* prccat = std::getenv("PRCCAT");
+  if (argc != 5 || tool == nullptr || mkprc == nullptr || prccat == nullptr) {
+    (void)std::fprintf(
+        stderr, "usage: UNPRC=PATH MKPRC=PATH PRCCAT=PATH whole_run ROUNDS DIR MASTER PLAIN\n");
     return 2;
   }
   const long rounds = std::strtol(argv[1], nullptr, 10);
@@ -85,12 +90,16 @@ int main(int argc, char* argv[]) {
       {"cp", "in.PRC", "out"},
       {mkprc, "plain", "out.PRC"},
       {"dd", "if=plain", "of=out", "bs=1M", "conv=fsync", "status=none"},
+      {prccat, "in.PRC"},
+      {"cat", "plain"},
   };
-  const char* names[] = {"unprc", "dd conv=fsync", "cp", "mkprc", "dd plain"};
+  const char* names[] = {"unprc",    "dd conv=fsync", "cp",       "mkprc",
+                         "dd plain", "prccat",        "cat plain"};
   std::vector<std::vector<double>> ms(commands.size());
   std::vector<double> vs_dd;
   std::vector<double> vs_cp;
   std::vector<double> mkprc_vs_dd;
+  std::vector<double> prccat_vs_cat;
   for (long round = 0; round < rounds; ++round) {
     std::vector<double> t(commands.size());
     for (std::size_t i = 0; i < commands.size(); ++i) {
@@ -103,6 +112,7 @@ int main(int argc, char* argv[]) {
     vs_dd.push_back(t[0] / t[1]);
     vs_cp.push_back(t[0] / t[2]);
     mkprc_vs_dd.push_back(t[3] / t[4]);
+    prccat_vs_cat.push_back(t[5] / t[6]);
   }
   Lay(dir, master);
   std::printf("%ld rounds, 1 MiB input, in %s\n", rounds, dir.c_str());
@@ -113,5 +123,7 @@ int main(int argc, char* argv[]) {
   std::printf("  unprc / cp:            median of pair ratios %.3f\n", Median(vs_cp));
   std::printf("  mkprc / dd conv=fsync: median of pair ratios %.3f (the same plain file)\n",
               Median(mkprc_vs_dd));
+  std::printf("  prccat / cat:          median of pair ratios %.3f (cat of the plain payload)\n",
+              Median(prccat_vs_cat));
   return 0;
 }

@@ -23,6 +23,7 @@ enum class Text : int {
   kHelp,
   kMkprcUsage,
   kMkprcHelp,
+  kPrccatHelp,
   kVersion,
   kKey,
   kCount,
@@ -82,6 +83,19 @@ constexpr Entry kTable[] = {
      "\n"
      "  --help     print this help and exit\n"
      "  --version  print the version and exit\n"},
+    // Text::kPrccatHelp: the program name
+    {Stream::kOut,
+     "Usage: %s [FILE]...\n"
+     "Writes each FILE's restored payload to standard output, in the order given:\n"
+     "the bytes unprc would leave in FILE, as they are. Changes, creates and locks\n"
+     "nothing. With no FILE, or where FILE is -, reads standard input. A FILE that\n"
+     "cannot be read is reported and skipped. Exit status 0 when every FILE was\n"
+     "written, 1 after an error. Errors are written in Japanese, in Shift-JIS (code\n"
+     "page 932); the manual, prccat(1), shows how to read them.\n"
+     "\n"
+     "  --help     print this help and exit\n"
+     "  --version  print the version and exit\n"
+     "Each is an option only as the one argument; a file named --help is ./--help.\n"},
     // Text::kVersion: the tool's name
     {Stream::kOut, "%s " UNPRC_VERSION "\n"},
     // Text::kKey: the decode key
@@ -117,6 +131,7 @@ static_assert(Takes(kTable[Index(Text::kUsage)].format, "s"), "kUsage takes a st
 static_assert(Takes(kTable[Index(Text::kHelp)].format, "s"), "kHelp takes a string");
 static_assert(Takes(kTable[Index(Text::kMkprcUsage)].format, "s"), "kMkprcUsage takes a string");
 static_assert(Takes(kTable[Index(Text::kMkprcHelp)].format, "s"), "kMkprcHelp takes a string");
+static_assert(Takes(kTable[Index(Text::kPrccatHelp)].format, "s"), "kPrccatHelp takes a string");
 static_assert(Takes(kTable[Index(Text::kVersion)].format, "s"), "kVersion takes a string");
 static_assert(Takes(kTable[Index(Text::kKey)].format, "x"), "kKey takes an unsigned number");
 
@@ -131,10 +146,14 @@ void SayText(Text text, const char* argument) {
 }  // namespace
 
 // A message that cannot be printed has nowhere else to go, so print results are dropped.
+// Each is flushed at once: where standard error is buffered (the Windows C runtime buffers
+// it when it is not a console), a message must still come out before any output that a
+// program writes after it without the C streams.
 void Say(Message message) {
   if (message == Message::kCount) return;
   const Entry& entry = kTable[Index(message)];
   (void)std::fputs(entry.format, StreamOf(entry));
+  (void)std::fflush(StreamOf(entry));
 }
 
 void SayUsage(const char* program) { SayText(Text::kUsage, program); }
@@ -144,6 +163,8 @@ void SayHelp(const char* program) { SayText(Text::kHelp, program); }
 void SayMkprcUsage(const char* program) { SayText(Text::kMkprcUsage, program); }
 
 void SayMkprcHelp(const char* program) { SayText(Text::kMkprcHelp, program); }
+
+void SayPrccatHelp(const char* program) { SayText(Text::kPrccatHelp, program); }
 
 void SayVersion(const char* tool) { SayText(Text::kVersion, tool); }
 

@@ -30,6 +30,9 @@ void SayHelp(const char* program);
 // mkprc's usage line and help, naming `program`: on standard error and output.
 void SayMkprcUsage(const char* program);
 void SayMkprcHelp(const char* program);
+// prccat's help, naming `program`, on standard output. It has no usage error: any
+// arguments are files, and none reads standard input.
+void SayPrccatHelp(const char* program);
 // Prints "`tool` VERSION" on standard output.
 void SayVersion(const char* tool);
 // Prints the decode key, then flushes standard output so that the key shows before anything

@@ -30,7 +30,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 the file with the plain payload, keeping the scrambled original as
 FILE.BAK. The swap never replaces an existing file and never rewrites
 the original's bytes. mkprc, the way back, writes a plain file as a new
-container that unprc restores byte for byte.")
+container that unprc restores byte for byte. prccat writes the plain
+payload of containers to standard output and changes nothing.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "unprc developers <unprc-devel@example.org>")
 file(READ LICENSE license)
 

@@ -18,6 +18,10 @@ void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key)
                                       key);
 }
 
+std::uint16_t DescrambleWords(std::uint8_t* words, std::size_t count, std::uint16_t previous) {
+  return FastestKernelSet().descramble(words, count, previous);
+}
+
 void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key) {
   if (byte_count <= kHeaderSize) return;
   (void)FastestKernelSet().scramble(buffer + kHeaderSize, (byte_count - kHeaderSize + 1) / 2, key);

@@ -41,6 +41,14 @@ struct Header {
 // kHeaderSize.
 void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key);
 
+// Descrambles in place the `count` little-endian words at `words`, which continue a payload
+// whose plain word just before them is `previous` (the key, before the payload's first
+// word), and returns the last plain word (`previous` when `count` is 0). A payload
+// descrambled piece by piece, each piece given what the one before returned, comes out as
+// Descramble gives it whole; so it can be restored through a buffer smaller than itself.
+[[nodiscard]] std::uint16_t DescrambleWords(std::uint8_t* words, std::size_t count,
+                                            std::uint16_t previous);
+
 // The exact inverse of Descramble, with the same contract: after Scramble then
 // Descramble with the same key, the bytes are as they were.
 void Scramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key);

@@ -129,6 +129,35 @@ TEST(Descramble, FullWorkBuffer) {
   EXPECT_EQ(buffer, ReferenceDescramble(file, 0xBEEF));
 }
 
+// Piece by piece, each piece continuing from the word the one before returned, as a
+// payload is restored through a buffer smaller than itself: the same bytes as whole, for
+// even and odd counts (the last piece then takes in the zero byte after the count).
+TEST(DescrambleWords, InPiecesMatchesDescrambleWhole) {
+  std::mt19937 rng(4);
+  const std::size_t counts[] = {kHeaderSize,    5, 9, 1001, 4100, kWorkBufferSize - 1,
+                                kWorkBufferSize};
+  const std::size_t pieces[] = {2, 6, 62, 64, 66, 4096, std::size_t{1} << 17, kWorkBufferSize};
+  for (const std::size_t count : counts) {
+    const auto key = static_cast<std::uint16_t>(rng());
+    Bytes file = RandomBytes(count, rng);
+    file.resize(count + count % 2, 0);
+    Bytes whole(file);
+    Descramble(whole.data(), count, key);
+    for (const std::size_t piece : pieces) {
+      Bytes buffer(file);
+      std::uint16_t previous = key;
+      for (std::size_t at = kHeaderSize; at < count; at += piece) {
+        const std::size_t bytes = std::min(piece, count - at);
+        previous = DescrambleWords(buffer.data() + at, (bytes + 1) / 2, previous);
+      }
+      EXPECT_EQ(buffer, whole) << "count " << count << ", pieces of " << piece;
+    }
+  }
+  std::uint8_t none[2] = {0xAB, 0xCD};
+  EXPECT_EQ(DescrambleWords(none, 0, 0x1234), 0x1234);
+  EXPECT_EQ(none[0], 0xAB);
+}
+
 }  // namespace
 
 // Test names and messages show a set by its name.

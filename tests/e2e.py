@@ -2,10 +2,11 @@
 """End-to-end cases: each runs the built tool in a scratch folder and checks the exit
 status, both output streams byte for byte, and every file left behind.
 
-    e2e.py --tool CMD [--mkprc CMD] [--crlf] [--emulator CMD] [--examples DIR] [unittest options]
+    e2e.py --tool CMD [--mkprc CMD] [--prccat CMD] [--crlf] [--emulator CMD] [--examples DIR] [unittest options]
 
-CMD is the command that runs unprc, or with --mkprc its companion mkprc (split like a
-shell line, so "wine64 unprc.exe" works); without --mkprc its cases are skipped. --crlf expects CR LF line ends. Cases that need POSIX-only means (FIFOs,
+CMD is the command that runs unprc, or with --mkprc and --prccat its companions mkprc
+and prccat (split like a shell line, so "wine64 unprc.exe" works); without one of those
+its cases are skipped. --crlf expects CR LF line ends. Cases that need POSIX-only means (FIFOs,
 permission bits, resource limits, system-call fault injection) run only on a native
 POSIX tool. --emulator names qemu's user-mode emulator that runs a POSIX tool built for
 another processor; cases that follow the tool's calls with strace are then skipped.
@@ -31,6 +32,7 @@ import unittest
 
 TOOL = []
 MKPRC = []
+PRCCAT = []
 # False for a Windows build under an emulator. Besides FIFOs, sockets, permission bits and
 # resource limits, the POSIX symbolic links the cases lay are then left out: the emulator
 # shows such a link as the file it leads to, where Windows' own links are reparse points.
@@ -1142,17 +1144,307 @@ class NoLinkFileSystem(Case):
                 self.assertEqual(tree_differences(snapshot(os.path.join(self.backing, str(n))), after), [])
 
 
+OLD_TIME = 10**18  # 2001-09-09 in nanoseconds: times no run of the tool can give
+
+
+def age(root):
+    """Sets the times of `root` and everything under it to OLD_TIME, so that a later write,
+    creation or removal shows."""
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            os.utime(os.path.join(folder, name), ns=(OLD_TIME, OLD_TIME), follow_symlinks=False)
+    os.utime(root, ns=(OLD_TIME, OLD_TIME))
+
+
+def stamps(root):
+    """`root` and every entry under it, by relative path: file number, mode, and
+    modification and change times."""
+    out = {}
+    for folder, dirs, files in os.walk(root):
+        for name in ["."] * (folder == root) + dirs + files:
+            st = os.lstat(os.path.join(folder, name))
+            out[os.path.relpath(os.path.join(folder, name), root)] = (
+                st.st_ino, st.st_mode, st.st_mtime_ns, st.st_ctime_ns)
+    return out
+
+
+class Reader(Case):
+    """prccat FILE...: each file's payload on standard output, in order, exactly the bytes
+    unprc would leave in it; a file that cannot be read reported in its turn and skipped;
+    and nothing in the folder created, changed, renamed or locked."""
+
+    def setUp(self):
+        if not PRCCAT:
+            self.skipTest("no --prccat given")
+        super().setUp()
+
+    def run_prccat(self, args, stdin=b"", merge=False, stdout=subprocess.PIPE, preexec=None,
+                   tool=None):
+        tool = tool or PRCCAT
+        cmd, exe = tool + list(args), None
+        if NATIVE:
+            cmd[0], exe = "prccat", tool[0]
+        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
+        p = subprocess.run(cmd, executable=exe, cwd=self.root, input=stdin, env=env, stdout=stdout,
+                           stderr=subprocess.STDOUT if merge else subprocess.PIPE,
+                           preexec_fn=preexec, timeout=120)
+        return p.returncode, p.stdout, p.stderr or b""
+
+    def laid(self, tree):
+        """Lays `tree`, ages it, and returns its stamps."""
+        lay(self.root, tree)
+        age(self.root)
+        return stamps(self.root)
+
+    def assertUntouched(self, tree, before):
+        """The folder holds exactly `tree`, every entry with the same number, mode and times
+        as before the run, the folder's own included."""
+        self.assertTree(snapshot_of(tree))
+        self.assertEqual(stamps(self.root), before)
+
+    def reads(self, tree, args, status, out, err, **run):
+        """Lays `tree`, runs prccat, and checks its status, both streams byte for byte, and
+        the folder untouched."""
+        before = self.laid(tree)
+        got = self.run_prccat(args, **run)
+        self.assertEqual(got[0], status, got[2])
+        self.assertEqual(got[1], out, out and f"{len(got[1] or b'')} bytes, not {len(out)}")
+        self.assertEqual(got[2], err)
+        self.assertUntouched(tree, before)
+
+    def test_contents_from_a_file_and_from_standard_input(self):
+        # Each row: the file, and the payload it holds, given outright. Each goes through a
+        # named file, standard input, and "-"; unprc then leaves the same bytes.
+        rng = random.Random(19)
+        plain = rng.randbytes(BUFFER - 4)
+        odd = rng.randbytes(999)
+        rows = [
+            (bytes.fromhex("04 00 00 00 45 42 02 06"), b"ABCD"),
+            (bytes.fromhex("02 00 00 00 45 42 02 06"), bytes.fromhex("47 42")),
+            (bytes.fromhex("03 00 00 00"), bytes(3)),
+            (bytes.fromhex("06 00 00 00 45 42 02 06 00"), bytes.fromhex("43 42 41 44 41 44")),
+            (bytes.fromhex("FF FF 01 00"), bytes(131071)),
+            (bytes.fromhex("00 00 00 00 45 42 02 06"), b""),
+            (container(b"", 1048572), bytes(1048572)),
+            (container(plain), plain),
+            (container(plain) + b"past the buffer, never read", plain),
+            (container(odd), odd),
+            # The odd count's last pair takes in a zero and gives the plain high byte before.
+            (container(b"short", 50), b"shortr" + bytes(44)),
+        ]
+        for data, payload in rows:
+            for args, stdin in ((["A.PRC"], b""), ([], data), (["-"], data)):
+                with self.subTest(size=len(data), head=data[:8].hex(), args=args):
+                    self.setUp()
+                    self.reads({"A.PRC": data}, args, 0, payload, b"", stdin=stdin)
+            self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
+            with open(os.path.join(self.root, "A.PRC"), "rb") as f:
+                self.assertEqual(f.read(), payload, "unprc leaves other bytes")
+
+    def test_several_files_in_order(self):
+        # The buffer serves one file after another: a file read after a longer one must
+        # still find zeros past its bytes, in its zero fill and its odd last pair.
+        rng = random.Random(20)
+        plain = rng.randbytes(BUFFER - 4)
+        tree = {"big": container(plain), "short": container(b"xy", 10),
+                "odd": bytes.fromhex("06 00 00 00 45 42 02 06 00"), "empty": container(b"")}
+        payloads = {"big": plain, "short": b"xy" + bytes(8), "odd": bytes.fromhex("43 42 41 44 41 44"),
+                    "empty": b"", "-": b"ABCD"}
+        stdin = bytes.fromhex("04 00 00 00 45 42 02 06")
+        for args in (["big", "short"], ["big", "odd"], ["big", "short", "big", "odd", "empty"],
+                     ["odd", "-", "big", "odd"], ["short", "short"]):
+            with self.subTest(args=args):
+                self.setUp()
+                self.reads(tree, args, 0, b"".join(payloads[a] for a in args), b"", stdin=stdin)
+
+    def test_standard_input(self):
+        full = container(random.Random(21).randbytes(BUFFER - 4))
+        rows = [  # arguments, standard input, status, output, errors
+            ([], full + b"x" * 5000, 0, restored(full)[0], b""),
+            (["-"], b"", 1, b"", ABNORMAL + EOL),
+            ([], b"\x04\x00\x00", 1, b"", ABNORMAL + EOL),
+            (["-", "-"], GOOD, 1, RESTORED, ABNORMAL + EOL),  # the second finds it ended
+            (["A", "-", "A"], container(b"in"), 0, RESTORED + b"in" + RESTORED, b""),
+        ]
+        for args, stdin, status, out, err in rows:
+            with self.subTest(args=args, stdin=len(stdin)):
+                self.setUp()
+                self.reads({"A": GOOD}, args, status, out, err, stdin=stdin)
+
+    def test_files_that_cannot_be_read_are_reported_in_turn(self):
+        bad = [({}, "absent", CANNOT_OPEN), ({}, "", CANNOT_OPEN), ({}, "NUL", CANNOT_OPEN),
+               ({"D": Dir}, "D", CANNOT_OPEN), ({}, "absent/A", CANNOT_OPEN),
+               ({"E": b""}, "E", ABNORMAL), ({"E": b"\x04"}, "E", ABNORMAL),
+               ({"E": b"\x04\x00\x00"}, "E", ABNORMAL),
+               ({"E": container(b"", 1048573)}, "E", ABNORMAL),
+               ({"E": container(b"xy", 0xFFFFFFFF)}, "E", ABNORMAL),
+               ({"E": container(b"", 16 << 16)}, "E", ABNORMAL),
+               ({"E": container(b"", (15 << 16) + 65533)}, "E", ABNORMAL)]
+        if NATIVE:
+            bad += [({"F": Fifo}, "F", CANNOT_OPEN), ({"S": Sock}, "S", CANNOT_OPEN),
+                    ({"L": Link("gone")}, "L", CANNOT_OPEN), ({}, "/dev/null", CANNOT_OPEN)]
+        good = {"A": GOOD, "B": container(b"second")}
+        for tree, name, message in bad:
+            with self.subTest(name=name, tree=sorted(tree)):
+                self.setUp()
+                self.reads(dict(good, **tree), ["A", name, "B"], 1, RESTORED + b"second",
+                           message + EOL)
+        # All in one run, standard error merged into standard output: each message comes in
+        # its file's turn.
+        self.setUp()
+        tree, args, out = dict(good), [], b""
+        for i, (laid, name, message) in enumerate(bad):
+            tree.update({f"{i}/{n}": w for n, w in laid.items()})
+            args += ["A", f"{i}/{name}" if laid else name]
+            out += RESTORED + message + EOL
+        self.reads(tree, args + ["B"], 1, out + b"second", b"", merge=True)
+
+    def test_symbolic_links_are_read_through(self):
+        if not NATIVE:
+            self.skipTest("needs POSIX symbolic links")
+        tree = {"real/A.PRC": GOOD, "A.PRC": Link("real/A.PRC"), "via": Link("real")}
+        self.reads(tree, ["A.PRC", "via/A.PRC"], 0, RESTORED * 2, b"")
+
+    def test_options_and_names_like_them(self):
+        eol = re.escape(EOL)
+        usage = rb"Usage: (prccat|\S*prccat\.exe) \[FILE\]\.\.\." + eol
+        help_text = usage + rb"Writes each FILE's restored payload(.|\n)*--version .*" + eol + rb"(.|\n)*"
+        version = rb"prccat [0-9]+\.[0-9]+\.[0-9]+" + eol
+        cannot_open = re.escape(CANNOT_OPEN + EOL)
+        rows = [  # arguments, then status, standard output and standard error (patterns)
+            (["--help"], 0, help_text, b""),
+            (["--version"], 0, version, b""),
+            (["./--help"], 0, re.escape(RESTORED), b""),
+            (["-h"], 0, re.escape(b"-h's"), b""),
+            (["--help", "--version"], 0, re.escape(RESTORED + b"version"), b""),
+            # Windows names ignore case: there --HELP is the file --help, still no option.
+            (["--HELP"], 1, b"", cannot_open) if NATIVE else (["--HELP"], 0, re.escape(RESTORED), b""),
+            (["--help=1"], 1, b"", cannot_open),
+            (["-V"], 1, b"", cannot_open),
+            (["--versio", "-h"], 1, re.escape(b"-h's"), cannot_open),
+        ]
+        tree = {"--help": GOOD, "--version": container(b"version"), "-h": container(b"-h's")}
+        for args, status, out, err in rows:
+            with self.subTest(args=args):
+                self.setUp()
+                before = self.laid(tree)
+                got_status, got_out, got_err = self.run_prccat(args)
+                self.assertEqual(got_status, status, (got_out[:100], got_err))
+                self.assertRegex(got_out, re.compile(b"\\A" + out + b"\\Z"))
+                self.assertRegex(got_err, re.compile(b"\\A" + err + b"\\Z"))
+                self.assertUntouched(tree, before)
+        help_out = self.run_prccat(["--help"])[1]
+        self.assertNotIn(b"\n", help_out.replace(EOL, b""), "a help line without the platform's line end")
+
+    def test_sample(self):
+        if not EXAMPLES:
+            self.skipTest("no --examples given")
+        with open(os.path.join(EXAMPLES, "sample.PRC"), "rb") as f:
+            sample = f.read()
+        with open(os.path.join(EXAMPLES, "sample.txt"), "rb") as f:
+            text = f.read()
+        self.reads({"sample.PRC": sample}, ["sample.PRC"], 0, text, b"")
+
+    def test_plain_through_mkprc_and_back(self):
+        if not MKPRC:
+            self.skipTest("no --mkprc given")
+        rng = random.Random(22)
+        for size in RoundTrip.SIZES:
+            plain = rng.randbytes(size)
+            with self.subTest(size=size):
+                self.setUp()
+                lay(self.root, {"P": plain})
+                self.assertEqual(self.run_tool(["P", "X"], argv0="mkprc", tool=MKPRC), (0, b"", b""))
+                self.reads({"P": plain, "X": container(plain)}, ["X"], 0, plain, b"")
+
+    def test_full_output(self):
+        if not os.path.exists("/dev/full"):
+            self.skipTest("no /dev/full here")
+        # A payload that cannot be written ends the run at once; an empty one writes nothing.
+        tree = {"A": GOOD, "B": container(b"second"), "E": container(b"")}
+        rows = [(["A"], 1, CANNOT_WRITE), (["A", "B"], 1, CANNOT_WRITE),
+                (["absent", "A", "B"], 1, CANNOT_OPEN + EOL + CANNOT_WRITE),
+                (["E"], 0, b""), (["E", "absent"], 1, CANNOT_OPEN)]
+        for args, status, err in rows:
+            with self.subTest(args=args):
+                self.setUp()
+                with open("/dev/full", "wb") as full:
+                    self.reads(tree, args, status, None, err + EOL if err else b"", stdout=full)
+
+    def test_reader_that_stops_early(self):
+        # prccat F | head -c 10: the reader takes 10 bytes and closes the pipe. A broken
+        # pipe's signal ends prccat as it ends cat; where it is ignored, or on Windows, the
+        # write fails and prccat stops with status 1. Either way, nothing is said.
+        plain = random.Random(23).randbytes(BUFFER - 4)
+        rows = [(None, 1)] if not NATIVE else [(None, -signal.SIGPIPE), (signal.SIG_IGN, 1)]
+        for action, status in rows:
+            with self.subTest(sigpipe=action):
+                self.setUp()
+                tree = {"A": container(plain)}
+                before = self.laid(tree)
+                cmd, exe = PRCCAT + ["A", "A"], None
+                if NATIVE:
+                    cmd[0], exe = "prccat", PRCCAT[0]
+                preexec = None if action is None else (lambda: signal.signal(signal.SIGPIPE, action))
+                env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
+                p = subprocess.Popen(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
+                                     preexec_fn=preexec)
+                head = p.stdout.read(10)
+                p.stdout.close()
+                err = p.stderr.read()
+                p.stderr.close()
+                self.assertEqual((p.wait(timeout=60), head, err), (status, plain[:10], b""))
+                self.assertUntouched(tree, before)
+
+    @posix_only
+    def test_a_locked_file_in_a_folder_nobody_may_write(self):
+        # Another process's exclusive lock does not stop prccat; it takes none of its own,
+        # and writes nothing, so a folder and file that may only be read are enough. As
+        # root, whom no permission bits stop, it runs as another user.
+        import fcntl
+        tree = {"ro/A.PRC": GOOD}
+        before = self.laid(tree)
+        os.chmod(os.path.join(self.root, "ro/A.PRC"), 0o444)
+        os.chmod(os.path.join(self.root, "ro"), 0o555)
+        self.addCleanup(os.chmod, os.path.join(self.root, "ro"), 0o755)
+        tool, preexec = PRCCAT, None
+        if os.geteuid() == 0:
+            os.chmod(self.root, 0o755)
+            bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
+            self.addCleanup(shutil.rmtree, bin_dir)
+            os.chmod(bin_dir, 0o755)
+            tool = [shutil.copy(PRCCAT[0], bin_dir)]
+
+            def preexec():
+                os.setgroups([])
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+        before = stamps(self.root)  # the modes were changed after laying
+        with open(os.path.join(self.root, "ro/A.PRC"), "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            got = self.run_prccat(["ro/A.PRC"], preexec=preexec, tool=tool)
+            self.assertEqual(got, (0, RESTORED, b""))
+            # The lock was held throughout: a second exclusive one is refused.
+            with open(os.path.join(self.root, "ro/A.PRC"), "rb") as again:
+                with self.assertRaises(BlockingIOError):
+                    fcntl.flock(again, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        self.assertUntouched(tree, before)
+
+
 def main():
-    global TOOL, MKPRC, NATIVE, EMULATOR, EOL, EXAMPLES
+    global TOOL, MKPRC, PRCCAT, NATIVE, EMULATOR, EOL, EXAMPLES
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--mkprc", default="")
+    parser.add_argument("--prccat", default="")
     parser.add_argument("--crlf", action="store_true")
     parser.add_argument("--emulator", default="")
     parser.add_argument("--examples")
     args, rest = parser.parse_known_args()
     TOOL = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.tool)]
     MKPRC = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.mkprc)]
+    PRCCAT = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.prccat)]
     NATIVE = len(TOOL) == 1 and not args.crlf
     EMULATOR = shlex.split(args.emulator)
     EOL = b"\r\n" if args.crlf else b"\n"

@@ -1,0 +1,134 @@
+// prccat [FILE]...: writes each FILE's restored payload to standard output, in order,
+// exactly the bytes unprc would leave in FILE, and changes nothing. With no FILE, or for a
+// FILE that is "-", reads standard input. prccat --help, prccat --version: say what it is.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "cli/messages.h"
+#include "prc/container.h"
+#include "prc/folder.h"
+#include "prc/process.h"
+#include "prc/standard_streams.h"
+
+namespace {
+
+enum class Outcome { kWritten, kCannotOpen, kAbnormal, kCannotWrite, kReaderGone };
+
+// The payload goes through this buffer a piece at a time, as cat copies, rather than
+// through a whole work buffer: a run then touches as little memory as cat does. Its size
+// is even, so every piece but a file's last holds whole words.
+constexpr std::size_t kPieceSize = std::size_t{1} << 17;
+static_assert(kPieceSize % 2 == 0, "pieces of whole words");
+alignas(64) std::uint8_t piece[kPieceSize];
+
+Outcome Written(prc::WriteResult result) {
+  switch (result) {
+    case prc::WriteResult::kWritten:
+      return Outcome::kWritten;
+    case prc::WriteResult::kReaderGone:
+      return Outcome::kReaderGone;
+    case prc::WriteResult::kFailed:
+      return Outcome::kCannotWrite;
+  }
+  return Outcome::kCannotWrite;
+}
+
+// Writes the payload of `file` to standard output, exactly as unprc restores it in its
+// zero-filled work buffer: of the file's first kWorkBufferSize bytes, those after the
+// header are descrambled in pairs (an odd count's last pair taking in a zero byte), and
+// the payload is the header's length of them, zeros past the bytes read. Nothing past
+// what the payload needs is read. A read error after the first piece leaves the pieces
+// before it written.
+Outcome Restore(prc::ReadableFile& file) {
+  std::uint8_t head[prc::kHeaderSize];
+  std::size_t count = 0;
+  if (!file.ReadFull(head, prc::kHeaderSize, &count)) return Outcome::kCannotOpen;
+  if (count < prc::kHeaderSize) return Outcome::kAbnormal;
+  const prc::Header header = prc::ReadHeader(head);
+  if (!prc::PayloadFits(header)) return Outcome::kAbnormal;
+
+  std::size_t unwritten = header.payload_length;
+  std::size_t unread = prc::kMaxPayloadLength;  // the rest of the work buffer's worth
+  std::uint16_t previous = header.key;
+  while (unwritten > 0) {
+    count = 0;
+    if (unread > 0) {
+      // Even, as both sizes are: only the file's end makes a piece odd.
+      const std::size_t ask = std::min(kPieceSize, unread);
+      if (!file.ReadFull(piece, ask, &count)) return Outcome::kCannotOpen;
+      unread = count < ask ? 0 : unread - count;
+    }
+    // Past the file's end, the zero fill: in the odd count's last pair and after it.
+    if (count < kPieceSize) std::memset(piece + count, 0, kPieceSize - count);
+    previous = prc::DescrambleWords(piece, (count + 1) / 2, previous);
+    const std::size_t size = std::min(unwritten, kPieceSize);
+    const Outcome outcome = Written(prc::WriteStandardOutput(piece, size));
+    if (outcome != Outcome::kWritten) return outcome;
+    unwritten -= size;
+  }
+  return Outcome::kWritten;
+}
+
+// Restores the file at `path`, or standard input for "-". The file is opened for reading
+// only; it is never locked, and a symbolic link is read through.
+Outcome RestoreOne(const char* path) {
+  if (std::strcmp(path, "-") == 0) return Restore(*prc::StandardInput());
+  std::string name;
+  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
+  if (!folder) return Outcome::kCannotOpen;
+  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name);
+  if (!file) return Outcome::kCannotOpen;
+  return Restore(*file);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  using cli::Message;
+  prc::PrepareProcess();
+  // With no name as invoked to show, the tool gives its own.
+  const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
+  const char* const program = named ? argv[0] : "prccat";
+  // The two options, each only as the one argument; any other argument is a file name.
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    cli::SayPrccatHelp(program);
+    return cli::kExitOk;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    cli::SayVersion("prccat");
+    return cli::kExitOk;
+  }
+
+  const char* const standard_input[] = {"-"};
+  const char* const* const first = argc > 1 ? argv + 1 : standard_input;
+  const char* const* const last = argc > 1 ? argv + argc : standard_input + 1;
+
+  // A file that cannot be read is reported and skipped; output that cannot be written
+  // ends the run, as nothing after it could arrive either.
+  int status = cli::kExitOk;
+  for (const char* const* path = first; path != last; ++path) {
+    switch (RestoreOne(*path)) {
+      case Outcome::kWritten:
+        break;
+      case Outcome::kCannotOpen:
+        cli::Say(Message::kCannotOpen);
+        status = cli::kExitFailure;
+        break;
+      case Outcome::kAbnormal:
+        cli::Say(Message::kAbnormal);
+        status = cli::kExitFailure;
+        break;
+      case Outcome::kCannotWrite:
+        cli::Say(Message::kCannotWrite);
+        return cli::kExitFailure;
+      case Outcome::kReaderGone:
+        // The reader has all it wanted, as after `prccat FILE | head`: nothing to report.
+        return cli::kExitFailure;
+    }
+  }
+  return status;
+}
