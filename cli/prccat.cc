@@ -80,7 +80,7 @@ Outcome RestoreOne(const char* path) {
   std::string name;
   const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
   if (!folder) return Outcome::kCannotOpen;
-  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name);
+  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name, prc::Links::kFollow);
   if (!file) return Outcome::kCannotOpen;
   return Restore(*file);
 }
