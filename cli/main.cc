@@ -1,14 +1,13 @@
 // unprc FILE: restores a scrambled file in place, keeping the original as FILE.BAK.
 // unprc --help, unprc --version: say what it is.
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "cli/entry.h"
 #include "cli/messages.h"
 #include "prc/container.h"
 #include "prc/folder.h"
-#include "prc/process.h"
 #include "prc/replace.h"
 #include "prc/work_buffer.h"
 
@@ -21,29 +20,28 @@ int Fail(cli::Message message) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int cli::Run(const Arguments& arguments) {
   using cli::Message;
-  prc::PrepareProcess();
   // With no name as invoked to show, the tool gives its own.
-  const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
-  const char* program = named ? argv[0] : "unprc";
-  if (argc != 2) {
+  const char* program = arguments.program.empty() ? "unprc" : arguments.program.c_str();
+  if (arguments.operands.size() != 1) {
     cli::SayUsage(program);
     return cli::kExitFailure;
   }
+  const std::string& path = arguments.operands[0];
   // The two options. Any other argument, "-h" too, is a file name; ./--help names that file.
-  if (std::strcmp(argv[1], "--help") == 0) {
+  if (path == "--help") {
     cli::SayHelp(program);
     return cli::kExitOk;
   }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  if (path == "--version") {
     cli::SayVersion("unprc");
     return cli::kExitOk;
   }
 
   // The folder is opened once; every name below is looked up in it.
   std::string name;
-  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(argv[1], &name);
+  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
   if (!folder) return Fail(Message::kCannotOpen);
   // A symbolic link is not the file to replace: the restored file would land beside it,
   // with access that only the link's target had.

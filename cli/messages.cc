@@ -56,6 +56,8 @@ constexpr Entry kTable[] = {
     {Stream::kErr,
      "\x8F\x6F\x97\xCD\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\xF9\x82\xC9\x82\xA0\x82\xE8"
      "\x82\xDC\x82\xB7.\n"},
+    // Message::kPressEnter
+    {Stream::kErr, "Press Enter to close this window.\n"},
     // Text::kUsage: the program name
     {Stream::kErr, "Usage: %s (.PRC File)\n"},
     // Text::kHelp: the program name

@@ -18,6 +18,7 @@ enum class Message {
   kBackupExists,  // standard error
   kNoMemory,      // standard error
   kOutputExists,  // standard error
+  kPressEnter,    // standard error: asks for Enter before the window closes
   kCount,         // not a message: the number of them
 };
 

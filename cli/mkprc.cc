@@ -1,14 +1,14 @@
 // mkprc PLAIN OUT: writes OUT as a scrambled container that holds the bytes of PLAIN, so
 // that unprc OUT restores them. Never replaces anything: OUT must not exist.
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/entry.h"
 #include "cli/messages.h"
 #include "prc/container.h"
 #include "prc/folder.h"
-#include "prc/process.h"
 #include "prc/replace.h"
 #include "prc/work_buffer.h"
 
@@ -35,21 +35,20 @@ ReadResult ReadPlain(prc::ReadableFile& file, std::uint8_t* payload, std::size_t
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int cli::Run(const Arguments& arguments) {
   using cli::Message;
-  prc::PrepareProcess();
   // With no name as invoked to show, the tool gives its own.
-  const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
-  const char* const program = named ? argv[0] : "mkprc";
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  const char* const program = arguments.program.empty() ? "mkprc" : arguments.program.c_str();
+  const std::vector<std::string>& operands = arguments.operands;
+  if (operands.size() == 1 && operands[0] == "--help") {
     cli::SayMkprcHelp(program);
     return cli::kExitOk;
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  if (operands.size() == 1 && operands[0] == "--version") {
     cli::SayVersion("mkprc");
     return cli::kExitOk;
   }
-  if (argc != 3) {
+  if (operands.size() != 2) {
     cli::SayMkprcUsage(program);
     return cli::kExitFailure;
   }
@@ -57,7 +56,7 @@ int main(int argc, char* argv[]) {
   // Anything at all at OUT, even a dangling link, stops the run before any work. The
   // no-replace move below still decides should something take the name meanwhile.
   std::string out;
-  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(argv[2], &out);
+  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(operands[1], &out);
   if (!folder || out.empty()) return Fail(Message::kCannotWrite);
   prc::FileInfo held;
   if (folder->Inspect(out, &held)) return Fail(Message::kOutputExists);
@@ -69,7 +68,7 @@ int main(int argc, char* argv[]) {
   {
     // PLAIN's folder and PLAIN are closed once read, before anything is written.
     std::string name;
-    const std::unique_ptr<prc::Folder> plain_folder = prc::OpenFolder(argv[1], &name);
+    const std::unique_ptr<prc::Folder> plain_folder = prc::OpenFolder(operands[0], &name);
     if (!plain_folder) return Fail(Message::kCannotOpen);
     // Only read, as cp reads: a link is followed.
     const std::unique_ptr<prc::ReadableFile> plain =

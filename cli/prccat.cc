@@ -7,11 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/entry.h"
 #include "cli/messages.h"
 #include "prc/container.h"
 #include "prc/folder.h"
-#include "prc/process.h"
 #include "prc/standard_streams.h"
 
 namespace {
@@ -75,8 +76,8 @@ Outcome Restore(prc::ReadableFile& file) {
 
 // Restores the file at `path`, or standard input for "-". The file is opened for reading
 // only; it is never locked, and a symbolic link is read through.
-Outcome RestoreOne(const char* path) {
-  if (std::strcmp(path, "-") == 0) return Restore(*prc::StandardInput());
+Outcome RestoreOne(const std::string& path) {
+  if (path == "-") return Restore(*prc::StandardInput());
   std::string name;
   const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
   if (!folder) return Outcome::kCannotOpen;
@@ -87,31 +88,29 @@ Outcome RestoreOne(const char* path) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int cli::Run(const Arguments& arguments) {
   using cli::Message;
-  prc::PrepareProcess();
   // With no name as invoked to show, the tool gives its own.
-  const bool named = argc > 0 && argv[0] != nullptr && argv[0][0] != '\0';
-  const char* const program = named ? argv[0] : "prccat";
+  const char* const program = arguments.program.empty() ? "prccat" : arguments.program.c_str();
+  const std::vector<std::string>& operands = arguments.operands;
   // The two options, each only as the one argument; any other argument is a file name.
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  if (operands.size() == 1 && operands[0] == "--help") {
     cli::SayPrccatHelp(program);
     return cli::kExitOk;
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  if (operands.size() == 1 && operands[0] == "--version") {
     cli::SayVersion("prccat");
     return cli::kExitOk;
   }
 
-  const char* const standard_input[] = {"-"};
-  const char* const* const first = argc > 1 ? argv + 1 : standard_input;
-  const char* const* const last = argc > 1 ? argv + argc : standard_input + 1;
+  const std::vector<std::string> standard_input = {"-"};
+  const std::vector<std::string>& paths = operands.empty() ? standard_input : operands;
 
   // A file that cannot be read is reported and skipped; output that cannot be written
   // ends the run, as nothing after it could arrive either.
   int status = cli::kExitOk;
-  for (const char* const* path = first; path != last; ++path) {
-    switch (RestoreOne(*path)) {
+  for (const std::string& path : paths) {
+    switch (RestoreOne(path)) {
       case Outcome::kWritten:
         break;
       case Outcome::kCannotOpen:

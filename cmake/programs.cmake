@@ -4,7 +4,15 @@
 # page man/NAME.1. The package steps (lintian overrides, the ZIP's README.txt) list every
 # program added here, from the UNPRC_PROGRAMS global property.
 function(unprc_add_program name source description)
-  add_executable(${name} ${source})
+  # The platform's entry point (cli/entry_*.cc) readies the process and calls the
+  # program's cli::Run.
+  if(WIN32)
+    add_executable(${name} ${source} ${PROJECT_SOURCE_DIR}/cli/entry_windows.cc)
+    # The wide entry point, wmain, takes the arguments as the system holds them.
+    target_link_options(${name} PRIVATE -municode)
+  else()
+    add_executable(${name} ${source} ${PROJECT_SOURCE_DIR}/cli/entry_posix.cc)
+  endif()
   target_link_libraries(${name} PRIVATE cli prc)
   if(UNPRC_STATIC)
     target_link_options(${name} PRIVATE -static)
