@@ -27,6 +27,9 @@ struct FileInfo {
   std::uint32_t permissions = 0;
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
+  // The file's own marks that travel with it where the platform has them (Windows: the
+  // read-only and hidden attributes, as FILE_ATTRIBUTE_* bits); zero elsewhere.
+  std::uint32_t attributes = 0;
   // The file's access list beyond its permission bits, as the system stores it; empty when
   // it has none or the platform keeps none. Filled in only for a file opened for reading.
   std::string access_list;

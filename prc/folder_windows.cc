@@ -6,12 +6,68 @@
 #include <utility>
 
 #include "prc/folder.h"
+#include "prc/utf16.h"
 
+// Every name is handed to the system's wide calls as a full path with the "\\?\" prefix,
+// so a name may hold any character and a path any length up to the system's own limit.
+// That prefix also turns off the system's reading of a path (separators, "." and "..",
+// trailing dots and spaces): OpenFolder reads the path once, and what follows is taken as
+// it is.
 namespace prc {
 namespace {
 
 // Each ReadFile or WriteFile call moves at most this much, well inside a DWORD.
 constexpr std::size_t kChunk = std::size_t{1} << 30;
+
+// The marks a restored file takes over from its input.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+
+// How long a move or a removal is tried again while another process (a virus scanner, an
+// indexer, a backup) holds the file for a moment, and how long it waits between tries.
+constexpr DWORD kRetryMilliseconds = 2000;
+constexpr DWORD kRetryPauseMilliseconds = 50;
+
+// The UTF-16 name whose byte form is `name` (see prc/utf16.h), as the system's wide calls
+// take it; false when `name` is no name's byte form.
+bool Wide(const std::string& name, std::wstring* wide) {
+  std::u16string units;
+  if (!Utf16FromName(name, &units)) return false;
+  wide->assign(units.begin(), units.end());
+  return true;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  return NameFromUtf16(std::u16string(wide.begin(), wide.end()));
+}
+
+// Whether the error says another process holds the file for now, so a later try may work.
+bool HeldForNow(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+// Calls `step` until it succeeds, or fails for a reason other than a file held for now, or
+// the time for tries is up. The last call's result, with its error left for GetLastError.
+template <typename Step>
+bool Retried(Step step) {
+  const ULONGLONG until = GetTickCount64() + kRetryMilliseconds;
+  for (;;) {
+    if (step()) return true;
+    const DWORD error = GetLastError();
+    if (!HeldForNow(error) || GetTickCount64() >= until) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(kRetryPauseMilliseconds);
+  }
+}
+
+// Whether a reparse point of this kind makes its name lead somewhere else: a symbolic link
+// or a junction. Other kinds (a cloud file's placeholder, a deduplicated or compressed
+// file) are read as the files they are.
+bool IsLinkTag(DWORD tag) {
+  return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
+}
 
 FileInfo InfoOf(HANDLE handle) {
   FileInfo info;
@@ -19,13 +75,21 @@ FileInfo InfoOf(HANDLE handle) {
   if (!GetFileInformationByHandle(handle, &data)) return info;
   info.device = data.dwVolumeSerialNumber;
   info.number = static_cast<std::uint64_t>(data.nFileIndexHigh) << 32 | data.nFileIndexLow;
+  bool link = false;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    // A reparse point of unknown kind counts as a link.
+    link = !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+           IsLinkTag(tag.ReparseTag);
+  }
   // A plain file on disk: not a directory, a device, a pipe, a link or a junction.
-  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  info.regular = GetFileType(handle) == FILE_TYPE_DISK && (data.dwFileAttributes & kNotPlain) == 0;
+  info.regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                 (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !link;
   info.links = data.nNumberOfLinks;
   // Access comes from the folder's inherited access list, not from an owner and bits the
-  // file carries; a file the caller can open for writing counts as the caller's.
+  // file carries; a file the caller can open counts as the caller's.
   info.owned_by_caller = true;
+  info.attributes = data.dwFileAttributes & kCarriedAttributes;
   return info;
 }
 
@@ -55,6 +119,12 @@ class WindowsReadableFile final : public ReadableFile {
   explicit WindowsReadableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
+
+  [[nodiscard]] bool IsReparsePoint() const {
+    BY_HANDLE_FILE_INFORMATION data{};
+    return GetFileInformationByHandle(handle_.get(), &data) &&
+           (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  }
 
   bool LockExclusive() override {
     // One byte far past any end the file can have: readers of the data are not blocked,
@@ -90,8 +160,15 @@ class WindowsWritableFile final : public WritableFile {
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
 
-  // Nothing to copy: access comes from the folder's inherited access list.
-  bool TakeAccessOf(const FileInfo& /*like*/) override { return true; }
+  // Access comes from the folder's inherited access list. The read-only and hidden marks
+  // are the file's own: they are set through this handle, which stays open for writing
+  // whatever they say.
+  bool TakeAccessOf(const FileInfo& like) override {
+    FILE_BASIC_INFO basic{};  // times of zero are left as they are
+    const DWORD marks = like.attributes & kCarriedAttributes;
+    basic.FileAttributes = marks != 0 ? marks : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic) != 0;
+  }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
     std::size_t done = 0;
@@ -115,36 +192,49 @@ class WindowsWritableFile final : public WritableFile {
 
 class WindowsFolder final : public Folder {
  public:
-  // `prefix` is the folder's path with its separator, or empty for the current folder.
-  // The folder is held open without delete sharing, so it cannot be renamed or removed
-  // while the tool runs.
-  WindowsFolder(std::string prefix, HANDLE handle) : prefix_(std::move(prefix)), handle_(handle) {}
+  // `prefix` is the folder's full path with the "\\?\" prefix and a closing separator;
+  // `handle` is the folder, held open without delete sharing so that it cannot be renamed
+  // or removed while the tool runs. Every call below names a file by that path and the
+  // name, so the folder that is held is the folder that is used.
+  WindowsFolder(std::wstring prefix, HANDLE handle) : prefix_(std::move(prefix)), handle_(handle) {}
 
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links links) override {
-    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all. A link or
-    // junction opened itself, not followed, is not a plain file and is refused below.
-    const DWORD flags =
-        FILE_ATTRIBUTE_NORMAL | (links == Links::kRefuse ? FILE_FLAG_OPEN_REPARSE_POINT : DWORD{0});
-    HANDLE h = CreateFileA(Path(name).c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, flags, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    auto file = std::make_unique<WindowsReadableFile>(h);
+    std::wstring path;
+    if (!Path(name, &path)) return nullptr;
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const auto open = [&path](DWORD flags) {
+      return std::make_unique<WindowsReadableFile>(
+          CreateFileW(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
+    };
+    if (links == Links::kFollow) {
+      auto file = open(FILE_ATTRIBUTE_NORMAL);
+      return file->info().regular ? std::move(file) : nullptr;
+    }
+    // Opened itself, a link or junction is not a plain file and is refused. Any other
+    // reparse point is opened again as a file is, so that its own driver gives the data,
+    // and used only when that is still the same file.
+    auto file = open(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (!file->info().regular) return nullptr;
-    return file;
+    if (!file->IsReparsePoint()) return file;
+    auto followed = open(FILE_ATTRIBUTE_NORMAL);
+    if (!followed->info().regular || !followed->info().SameFileAs(file->info())) return nullptr;
+    return followed;
   }
 
   bool Inspect(const std::string& name, FileInfo* info) override {
+    std::wstring path;
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself.
-    return InspectWith(name, FILE_FLAG_OPEN_REPARSE_POINT, info);
+    return Path(name, &path) && InspectWith(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
   }
 
   std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
+    std::wstring path;
+    if (!Path(name, &path)) return nullptr;
     // CREATE_NEW fails on anything at the name. Opened without sharing, the file cannot
     // be opened, moved or removed by anyone else while it is written.
     constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE h =
-        CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kFlags, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kFlags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<WindowsWritableFile>(h);
   }
@@ -152,33 +242,83 @@ class WindowsFolder final : public Folder {
   // A console interrupt is not caught (see process_windows.cc): nothing to disarm.
   void Keep(const std::string& /*name*/) override {}
 
-  // A live run holds its temporary file open without sharing until it is moved, so the
+  // A live run holds its temporary file open without sharing while it writes it, so the
   // removal fails on it.
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
     FileInfo now;
     return Inspect(name, &now) && now.SameFileAs(leftover) && Remove(name);
   }
 
-  bool Remove(const std::string& name) override { return DeleteFileA(Path(name).c_str()) != 0; }
+  // The read-only mark, which the system's removal refuses, is taken off first, through the
+  // handle that removes the file.
+  bool Remove(const std::string& name) override {
+    std::wstring path;
+    if (!Path(name, &path)) return false;
+    return Retried([&path] {
+      constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      Handle h(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                           kShare, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      if (!h.valid()) return false;
+      FILE_BASIC_INFO basic{};
+      if (!GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+      if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+      }
+      if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        basic.FileAttributes &= ~DWORD{FILE_ATTRIBUTE_READONLY};
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (!SetFileInformationByHandle(h.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+      }
+      FILE_DISPOSITION_INFO disposition{};
+      disposition.DeleteFile = TRUE;
+      return SetFileInformationByHandle(h.get(), FileDispositionInfo, &disposition,
+                                        sizeof disposition) != 0;
+    });
+  }
 
   MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
-    // Without MOVEFILE_REPLACE_EXISTING, MoveFileA fails when `to` exists and changes
-    // nothing.
-    if (MoveFileA(Path(from).c_str(), Path(to).c_str())) return MoveResult::kMoved;
+    std::wstring source;
+    std::wstring destination;
+    if (!Path(from, &source) || !Path(to, &destination)) return MoveResult::kFailed;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists and changes
+    // nothing. MOVEFILE_WRITE_THROUGH returns only once the move is on the disk.
+    const bool moved = Retried([&] {
+      return MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    });
+    if (moved) return MoveResult::kMoved;
     const DWORD error = GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
                ? MoveResult::kDestinationExists
                : MoveResult::kFailed;
   }
 
-  // The file system journals its folder entries; a folder handle cannot be flushed.
-  bool Sync() override { return true; }
+  // The moves were written through; this also flushes the folder itself where the file
+  // system allows it. One that cannot flush a folder (it refuses the handle or the call)
+  // has nothing more to give.
+  bool Sync() override {
+    Handle h(CreateFileW(prefix_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.valid()) return true;
+    if (FlushFileBuffers(h.get())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+  }
 
  private:
-  [[nodiscard]] std::string Path(const std::string& name) const { return prefix_ + name; }
+  // The full path of `name` in this folder; false when `name` is no name, or names a
+  // stream of a file ("A.PRC:s") or a file below another folder.
+  bool Path(const std::string& name, std::wstring* path) const {
+    std::wstring wide;
+    if (!Wide(name, &wide) || wide.find_first_of(L"\\/:") != std::wstring::npos) return false;
+    *path = prefix_ + wide;
+    return true;
+  }
 
-  bool InspectWith(const std::string& name, DWORD flags, FileInfo* info) const {
-    Handle h(CreateFileA(Path(name).c_str(), FILE_READ_ATTRIBUTES,
+  static bool InspectWith(const std::wstring& path, DWORD flags, FileInfo* info) {
+    Handle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
     if (!h.valid()) return false;
@@ -186,9 +326,50 @@ class WindowsFolder final : public Folder {
     return true;
   }
 
-  std::string prefix_;
+  std::wstring prefix_;
   Handle handle_;
 };
+
+// The system's full path for `path`, read as the system reads a path: relative to the
+// current folder and drive, "." and ".." taken away, every "/" made "\", and trailing dots
+// and spaces of the last part dropped. Empty on failure.
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (size == 0) return {};
+    if (size < full.size()) {
+      full.resize(size);
+      return full;
+    }
+    full.resize(size);  // the size it needs, its terminating zero included
+  }
+}
+
+// The same path with the "\\?\" prefix, which lifts the length limit and every other
+// reading of the path. A device's path is left as it is.
+std::wstring Prefixed(const std::wstring& full) {
+  if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\\\.\\", 0) == 0) return full;
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+  return L"\\\\?\\" + full;
+}
+
+// The path with each short (8.3) name spelled out as the file system holds it long, when
+// every part of it exists; else the path as it is.
+std::wstring LongForm(const std::wstring& path) {
+  std::wstring long_form(path.size() + MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size =
+        GetLongPathNameW(path.c_str(), long_form.data(), static_cast<DWORD>(long_form.size()));
+    if (size == 0) return path;
+    if (size < long_form.size()) {
+      long_form.resize(size);
+      return long_form;
+    }
+    long_form.resize(size);
+  }
+}
 
 }  // namespace
 
@@ -201,14 +382,26 @@ PathParts SplitPath(const std::string& path) {
 }
 
 std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
-  PathParts parts = SplitPath(path);
-  *name = std::move(parts.name);
-  // Names inside the folder are reached through its path as given, separator included.
-  std::string prefix = name->size() == path.size() ? "" : parts.folder;
-  HANDLE h =
-      CreateFileA(parts.folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::wstring wide;
+  if (!Wide(path, &wide) || wide.empty()) return nullptr;
+  const std::wstring full = FullPath(wide);
+  if (full.empty()) return nullptr;
+  // The name as the file system holds it, so that the side files are spelled the same
+  // however the name was typed; the folder by the path that leads to it.
+  const std::wstring prefixed = LongForm(Prefixed(full));
+  const std::wstring::size_type end = prefixed.find_last_of(L'\\');
+  if (end == std::wstring::npos) return nullptr;
+  std::wstring prefix = prefixed.substr(0, end + 1);
+  const std::wstring leaf = prefixed.substr(end + 1);
+  // A name with a colon names a stream inside a file, never a file of its own.
+  if (leaf.find(L':') != std::wstring::npos) return nullptr;
+  // FILE_LIST_DIRECTORY takes part in sharing, so without delete sharing nobody can rename
+  // or remove the folder while it is held; FILE_READ_ATTRIBUTES alone would not.
+  HANDLE h = CreateFileW(prefix.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
+  *name = Narrow(leaf);
   return std::make_unique<WindowsFolder>(std::move(prefix), h);
 }
 
