@@ -355,20 +355,15 @@ std::wstring Prefixed(const std::wstring& full) {
   return L"\\\\?\\" + full;
 }
 
-// The path with each short (8.3) name spelled out as the file system holds it long, when
-// every part of it exists; else the path as it is.
-std::wstring LongForm(const std::wstring& path) {
-  std::wstring long_form(path.size() + MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD size =
-        GetLongPathNameW(path.c_str(), long_form.data(), static_cast<DWORD>(long_form.size()));
-    if (size == 0) return path;
-    if (size < long_form.size()) {
-      long_form.resize(size);
-      return long_form;
-    }
-    long_form.resize(size);
-  }
+// The last part of `path` as the file system holds it: its long name, where `path` gives
+// a short (8.3) one. Empty when nothing is there.
+std::wstring StoredName(const std::wstring& path) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search =
+      FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  (void)FindClose(search);
+  return found.cFileName;
 }
 
 }  // namespace
@@ -386,13 +381,17 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   if (!Wide(path, &wide) || wide.empty()) return nullptr;
   const std::wstring full = FullPath(wide);
   if (full.empty()) return nullptr;
-  // The name as the file system holds it, so that the side files are spelled the same
-  // however the name was typed; the folder by the path that leads to it.
-  const std::wstring prefixed = LongForm(Prefixed(full));
+  const std::wstring prefixed = Prefixed(full);
   const std::wstring::size_type end = prefixed.find_last_of(L'\\');
   if (end == std::wstring::npos) return nullptr;
   std::wstring prefix = prefixed.substr(0, end + 1);
-  const std::wstring leaf = prefixed.substr(end + 1);
+  std::wstring leaf = prefixed.substr(end + 1);
+  // The name as the file system holds it, so that the side files are spelled the same
+  // however it was typed. A name with a wildcard is taken as it is, never matched.
+  if (leaf.find_first_of(L"*?") == std::wstring::npos) {
+    std::wstring stored = StoredName(prefixed);
+    if (!stored.empty()) leaf = std::move(stored);
+  }
   // A name with a colon names a stream inside a file, never a file of its own.
   if (leaf.find(L':') != std::wstring::npos) return nullptr;
   // FILE_LIST_DIRECTORY takes part in sharing, so without delete sharing nobody can rename

@@ -41,6 +41,8 @@ NATIVE = True
 EMULATOR = []
 EOL = b"\n"
 EXAMPLES = None
+# The program that holds files, interrupts and reads attributes beside the Windows build.
+HELPER = []
 BUFFER = 1 << 20
 
 # Message bodies; each is written with the platform's line end.
@@ -159,6 +161,8 @@ def limit(resource_id, value):
 
 
 class Case(unittest.TestCase):
+    ENV = {}  # laid over the environment of every run
+
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="unprc-e2e-")
         self.addCleanup(shutil.rmtree, self.root)
@@ -172,7 +176,7 @@ class Case(unittest.TestCase):
                 cmd[len(EMULATOR):len(EMULATOR)] = ["-0", argv0]
             else:
                 cmd[0], exe = argv0, tool[0]
-        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
+        env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all", **self.ENV)
         p = subprocess.run(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL, env=env,
                            stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT if merge else subprocess.PIPE,
@@ -233,6 +237,10 @@ def snapshot_of(tree):
 GOOD = container(b"The quick brown fox.\n")
 RESTORED, GOOD_KEY = restored(GOOD)
 LONG = "d" * 200 + "/" + "e" * 200 + "/" + "f" * 240 + ".PRC"  # 645 bytes
+# Names outside code page 1252, or 932, or both; the second bytes of ソ and 表 in code page
+# 932 are the backslash's.
+WIDE_NAMES = ["\u30c7\u30fc\u30bf.PRC", "\u30bd\u30d5\u30c8.PRC", "\u8868.PRC", "\ud55c\uad6d\uc5b4.PRC",
+              "\u041f\u0440\u0438\u0432\u0435\u0442.PRC", "\U0001F600.PRC"]
 
 
 def elf_machine(path):
@@ -338,10 +346,11 @@ class Restores(Case):
                 self.restores({"A.PRC": data}, "A.PRC")
 
     def test_names(self):
-        names = ["data.bin", "-h", "sub/dir/A.PRC", "with space.PRC", "\u00e9\u00df.PRC", "-x .PRC"]
-        if NATIVE:  # Windows takes at most 260 bytes through its byte-string calls, and
-            # names that are not valid in the platform's encoding do not exist there
-            names += [LONG, os.fsdecode(b"\x83t\x83@\x83C\x83\x8b.PRC")]
+        names = ["data.bin", "-h", "sub/dir/A.PRC", "with space.PRC", "\u00e9\u00df.PRC", "-x .PRC",
+                 LONG]
+        # Names in bytes that are no UTF-8 exist only on POSIX; Windows names are UTF-16,
+        # and take characters outside any one code page.
+        names += [os.fsdecode(b"\x83t\x83@\x83C\x83\x8b.PRC")] if NATIVE else WIDE_NAMES
         for name in names:
             with self.subTest(name=name):
                 self.setUp()
@@ -1168,6 +1177,214 @@ def stamps(root):
     return out
 
 
+class Windows(Case):
+    """The Windows build as Windows users meet it: names in any script and of any length,
+    however typed; the read-only and hidden marks; another process holding a file for a
+    moment; Ctrl+C during the moves; a file dropped on the program."""
+
+    CODEPAGE = "cp1252"  # the default prefix's
+
+    def setUp(self):
+        if NATIVE or EMULATOR:
+            self.skipTest("needs the Windows build under wine")
+        super().setUp()
+
+    def helper(self, *args):
+        """Runs windows_helper; its output, stripped."""
+        if not HELPER:
+            self.skipTest("no --windows-helper given")
+        p = subprocess.run(HELPER + list(args), cwd=self.root, stdin=subprocess.DEVNULL,
+                           capture_output=True, env=dict(os.environ, WINEDEBUG="-all", **self.ENV),
+                           timeout=60)
+        self.assertEqual(p.returncode, 0, (args, p.stderr))
+        return p.stdout.decode().strip()
+
+    def test_names_outside_the_code_page_and_the_look_alikes(self):
+        # A look-alike is its own file: the system's nearest letters name another.
+        for name, other in [(n, None) for n in WIDE_NAMES] + [("\uff21\uff22\uff23.PRC", "ABC.PRC")]:
+            with self.subTest(name=name):
+                self.setUp()
+                tree = {name: GOOD}
+                if other:
+                    tree[other] = container(b"another file")
+                self.restores(tree, name)
+                if MKPRC:  # and back, into a new file of such a name
+                    self.assertEqual(self.run_tool([name, "2" + name], tool=MKPRC), (0, b"", b""))
+                    self.assertEqual(snapshot(self.root)["2" + name], GOOD)
+
+    def test_program_name_in_the_code_page(self):
+        # The usage line shows the program's name as the code page spells it, as before.
+        exe = os.path.join(self.root, "\u8868.exe")
+        shutil.copy(TOOL[-1], exe)
+        status, out, err = self.run_tool([], tool=TOOL[:-1] + [exe])
+        shown = ("Z:" + exe.replace("/", "\\")).encode(self.CODEPAGE, errors="replace")
+        self.assertEqual((status, out, err), (1, b"", b"Usage: " + shown + b" (.PRC File)" + EOL))
+
+    def test_side_files_are_spelled_from_the_name_as_stored(self):
+        long_name = "a long name of the file.PRC"
+        lay(self.root, {long_name: GOOD})
+        short = self.helper("short", long_name)
+        self.assertNotEqual(short, long_name)
+        rows = [(short, long_name), ("A.PRC.", "A.PRC"), ("A.PRC . .", "A.PRC"), ("a.prc", "A.PRC")]
+        for typed, stored in rows:
+            with self.subTest(typed=typed):
+                self.setUp()
+                tree = {stored: GOOD}
+                plain, key = restored(GOOD)
+                self.check(tree, [typed], 0, key_line(key) + b"OK." + EOL, b"",
+                           {stored: plain, stored + ".BAK": GOOD})
+
+    def test_streams_are_refused(self):
+        self.refused({"A.PRC": GOOD}, ["A.PRC:s"], CANNOT_OPEN)
+        self.refused({"A.PRC": GOOD}, ["A.PRC::$DATA"], CANNOT_OPEN)
+        if MKPRC:
+            for out in ("A.PRC:s", "B.PRC:s"):
+                with self.subTest(out=out):
+                    self.setUp()
+                    self.refused({"A.PRC": GOOD, "p": b"plain"}, ["p", out], CANNOT_WRITE,
+                                 tool=MKPRC, argv0="mkprc")
+
+    def test_read_only_and_hidden_marks_are_carried(self):
+        read_only, hidden = 0x1, 0x2
+        for marks in (0, read_only, hidden, read_only | hidden):
+            with self.subTest(marks=marks):
+                self.setUp()
+                # A leftover temporary file with the marks too: it is removed all the same.
+                lay(self.root, {"A.PRC": GOOD, "A.PRC.$$$": b"left", "p": b"plain"})
+                for name in ("A.PRC", "A.PRC.$$$", "p"):
+                    self.helper("set-attributes", name, "%x" % marks)
+                self.assertEqual(self.run_tool(["A.PRC"]), (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
+                self.assertEqual(self.run_tool(["p", "B.PRC"], tool=MKPRC), (0, b"", b""))
+                self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD, "p": b"plain",
+                                 "B.PRC": container(b"plain")})
+                for name in ("A.PRC", "A.PRC.BAK", "B.PRC"):
+                    self.assertEqual(self.helper("attributes", name), "0x%X" % marks, name)
+
+    def test_a_file_held_for_a_moment_by_another_process(self):
+        if not HELPER:
+            self.skipTest("no --windows-helper given")
+        plain, key = restored(GOOD)
+        original = {"A.PRC": GOOD}
+        rows = [  # held, for how long, and the files after
+            ("A.PRC", 1000, 0, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
+            ("A.PRC.$$$", 1000, 0, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
+            # Held past the tries: the first move fails, the payload stays beside the input.
+            ("A.PRC", 4000, 1, {"A.PRC": GOOD, "A.PRC.$$$": plain}),
+        ]
+        for held, milliseconds, status, after in rows:
+            with self.subTest(held=held, milliseconds=milliseconds):
+                self.setUp()
+                lay(self.root, dict(original, **{"A.PRC.$$$": b"left"}) if held == "A.PRC.$$$"
+                    else original)
+                holder = subprocess.Popen(HELPER + ["hold", held, str(milliseconds)], cwd=self.root,
+                                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                          env=dict(os.environ, WINEDEBUG="-all", **self.ENV))
+                self.addCleanup(holder.stdout.close)
+                self.addCleanup(holder.wait, 60)
+                self.assertEqual(holder.stdout.readline().strip(), b"held")
+                got = self.run_tool(["A.PRC"])
+                out = key_line(key) + (b"OK." + EOL if status == 0 else b"")
+                self.assertEqual(got, (status, out, b"" if status == 0 else CANNOT_WRITE + EOL))
+                holder.wait(60)
+                self.assertTree(after)
+
+    def test_ctrl_c_during_the_moves_ends_the_run_after_them(self):
+        lay(self.root, {"A.PRC": GOOD})
+        if not HELPER:
+            self.skipTest("no --windows-helper given")
+        status, out, _ = on_a_terminal(HELPER + ["interrupt", "A.PRC.$$$", "500"] + TOOL[-1:] +
+                                       ["A.PRC"], self.root, self.ENV)
+        plain, key = restored(GOOD)
+        self.assertEqual(status, 0, out)
+        self.assertNotIn(b"OK.", out)
+        self.assertIn(b"0xC000013A", out)  # the status a Ctrl+C gives
+        self.assertTree({"A.PRC": plain, "A.PRC.BAK": GOOD})
+
+    def test_a_dropped_file_waits_for_enter_only_alone_on_its_console(self):
+        plain, key = restored(GOOD)
+        after = {"A.PRC": plain, "A.PRC.BAK": GOOD}
+        # Alone on a console whose input it reads: the prompt, then a wait for Enter.
+        lay(self.root, {"A.PRC": GOOD})
+        status, out, waited = on_a_terminal(TOOL + ["A.PRC"], self.root, self.ENV, enter_after=2)
+        self.assertEqual((status, waited), (0, True), out)
+        self.assertIn(b"OK.", out)
+        self.assertIn(b"PressEntertoclosethiswindow.", out.replace(b" ", b""))
+        self.assertTree(after)
+        # Started from a console's own command interpreter: no prompt, no wait.
+        self.setUp()
+        lay(self.root, {"A.PRC": GOOD})
+        status, out, _ = on_a_terminal(TOOL[:-1] + ["cmd", "/c", TOOL[-1], "A.PRC"], self.root,
+                                       self.ENV)
+        self.assertEqual(status, 0, out)
+        self.assertNotIn(b"Enter", out)
+        self.assertTree(after)
+
+
+class WindowsCodePage932(Windows):
+    """The same, in a wine prefix of its own whose code page is 932, as on a Japanese
+    Windows: there the second byte of ソ and 表 is the backslash's."""
+
+    CODEPAGE = "cp932"
+
+    @classmethod
+    def setUpClass(cls):
+        if NATIVE or EMULATOR:
+            raise unittest.SkipTest("needs the Windows build under wine")
+        if shutil.which("localedef") is None:
+            raise unittest.SkipTest("needs localedef to make a ja_JP locale")
+        cls.scratch = tempfile.mkdtemp(prefix="unprc-e2e-cp932-")
+        locales = os.path.join(cls.scratch, "locales")
+        os.mkdir(locales)
+        made = subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8",
+                               os.path.join(locales, "ja_JP.UTF-8")], capture_output=True)
+        if made.returncode not in (0, 1) or not os.listdir(locales):
+            shutil.rmtree(cls.scratch)
+            raise unittest.SkipTest("localedef made no ja_JP locale: " + made.stderr.decode())
+        cls.ENV = {"WINEPREFIX": os.path.join(cls.scratch, "prefix"), "LOCPATH": locales,
+                   "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+        cls.keeper = keep_emulator_running(cls.ENV)
+
+    @classmethod
+    def tearDownClass(cls):
+        stop_emulator(cls.keeper)
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, **cls.ENV), capture_output=True)
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+
+def on_a_terminal(cmd, cwd, extra, enter_after=None):
+    """Runs `cmd` with a terminal for its streams, so that the emulator gives it a console;
+    with `enter_after`, presses Enter that many seconds in, after checking the run is still
+    waiting. Returns its status, everything it wrote (the terminal's escape sequences taken
+    out) and whether it was still running when Enter was pressed."""
+    import pty
+    import select
+    master, slave = pty.openpty()
+    p = subprocess.Popen(cmd, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,
+                         env=dict(os.environ, WINEDEBUG="-all", **extra))
+    os.close(slave)
+    out, start, pressed, waited = b"", time.monotonic(), enter_after is None, False
+    while True:
+        ready, _, _ = select.select([master], [], [], 0.2)
+        if ready:
+            try:
+                data = os.read(master, 4096)
+            except OSError:  # the last writer has gone
+                data = b""
+            if not data:
+                break
+            out += data
+        if not pressed and time.monotonic() - start > enter_after:
+            waited = p.poll() is None
+            os.write(master, b"\r")
+            pressed = True
+        if time.monotonic() - start > 60:
+            p.kill()
+            break
+    os.close(master)
+    p.wait(60)
+    return p.returncode, re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", out), waited
+
+
 class Reader(Case):
     """prccat FILE...: each file's payload on standard output, in order, exactly the bytes
     unprc would leave in it; a file that cannot be read reported in its turn and skipped;
@@ -1432,8 +1649,27 @@ class Reader(Case):
         self.assertUntouched(tree, before)
 
 
+def keep_emulator_running(extra):
+    """The emulator starts its services with the first program it runs, and they hold that
+    program's output streams; when its last program ends it shuts them down, and the next
+    program starts them afresh and is held three seconds after it ends. So a command
+    interpreter that waits on its input keeps them running until every case is done, and
+    a first run of the tool, on streams nobody waits on, waits for them to start. Returns
+    the interpreter, for stop_emulator."""
+    env = dict(os.environ, WINEDEBUG="-all", **extra)
+    keeper = subprocess.Popen(TOOL[:-1] + ["cmd"], stdin=subprocess.PIPE,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    subprocess.run(TOOL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600, env=env)
+    return keeper
+
+
+def stop_emulator(keeper):
+    keeper.stdin.close()
+    keeper.wait(timeout=600)
+
+
 def main():
-    global TOOL, MKPRC, PRCCAT, NATIVE, EMULATOR, EOL, EXAMPLES
+    global TOOL, MKPRC, PRCCAT, NATIVE, EMULATOR, EOL, EXAMPLES, HELPER
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--mkprc", default="")
@@ -1441,6 +1677,7 @@ def main():
     parser.add_argument("--crlf", action="store_true")
     parser.add_argument("--emulator", default="")
     parser.add_argument("--examples")
+    parser.add_argument("--windows-helper", default="")
     args, rest = parser.parse_known_args()
     TOOL = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.tool)]
     MKPRC = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.mkprc)]
@@ -1449,25 +1686,17 @@ def main():
     EMULATOR = shlex.split(args.emulator)
     EOL = b"\r\n" if args.crlf else b"\n"
     EXAMPLES = args.examples
+    HELPER = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.windows_helper)]
     keeper = None
     if not NATIVE:
-        # The emulator starts its services with the first program it runs, and they hold
-        # that program's output streams; when its last program ends it shuts them down,
-        # and the next program starts them afresh and is held three seconds after it ends.
-        # So a command interpreter that waits on its input keeps them running until every
-        # case is done, and a first run of the tool, on streams nobody waits on, waits for
-        # them to start.
-        env = dict(os.environ, WINEDEBUG="-all")
-        keeper = subprocess.Popen(TOOL[:-1] + ["cmd"], stdin=subprocess.PIPE,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
-        subprocess.run(TOOL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600,
-                       env=env)
+        # Names reach the emulator as UTF-8.
+        os.environ["LC_ALL"] = "C.UTF-8"
+        keeper = keep_emulator_running({})
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
     finally:
         if keeper:
-            keeper.stdin.close()
-            keeper.wait(timeout=600)
+            stop_emulator(keeper)
     sys.exit(not result.wasSuccessful())
 
 

@@ -1,0 +1,146 @@
+// What the Windows end-to-end cases need done beside the tool, as another process on the
+// same machine would do it:
+//
+//   windows_helper hold PATH MILLISECONDS
+//     Opens PATH for reading without delete sharing, as a virus scanner or an indexer
+//     does, prints "held", holds it for MILLISECONDS and exits 0; exits 1 when PATH does
+//     not open.
+//
+//   windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...
+//     Starts PROGRAM on this process's console (which it must have: under the emulator,
+//     a terminal), waits until PATH can be opened without delete sharing (for the tool's
+//     temporary file: once the tool has written and closed it), holds it so that the
+//     tool's move of it waits, sends the console a Ctrl+C, holds PATH MILLISECONDS
+//     longer, then waits for PROGRAM and prints its exit status in hexadecimal
+//     ("0x...") on standard output. Exits 0, or 1 when PROGRAM does not start or PATH
+//     never opens.
+//
+//   windows_helper attributes PATH
+//     Prints PATH's read-only and hidden attributes, as "0x..." of FILE_ATTRIBUTE_* bits.
+//
+//   windows_helper set-attributes PATH BITS
+//     Sets PATH's attributes to BITS (hexadecimal FILE_ATTRIBUTE_* bits; 0 for none).
+//
+//   windows_helper short PATH
+//     Prints PATH with each part in its short (8.3) form, in UTF-8.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+HANDLE OpenWithoutDeleteSharing(const wchar_t* path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The command line that gives `argument` to a program as it is.
+std::wstring Quoted(const std::wstring& argument) {
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(2 * backslashes, L'\\');
+  return out + L"\"";
+}
+
+int Hold(const wchar_t* path, DWORD milliseconds) {
+  HANDLE h = OpenWithoutDeleteSharing(path);
+  if (h == INVALID_HANDLE_VALUE) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  Sleep(milliseconds);
+  CloseHandle(h);
+  return 0;
+}
+
+int Interrupt(const wchar_t* path, DWORD milliseconds, int count, wchar_t** program) {
+  std::wstring line;
+  for (int i = 0; i < count; ++i) line += (i > 0 ? L" " : L"") + Quoted(program[i]);
+  // The tool's output goes where this program's goes, also when a console is made here.
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &child)) {
+    return 1;
+  }
+  HANDLE held = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 20000 && held == INVALID_HANDLE_VALUE; ++tries) {
+    held = OpenWithoutDeleteSharing(path);
+    if (held == INVALID_HANDLE_VALUE) Sleep(1);
+  }
+  if (held == INVALID_HANDLE_VALUE) return 1;
+  Sleep(200);  // the tool is now trying its move again and again
+  // Every process on the console gets it; this one ignores it.
+  (void)SetConsoleCtrlHandler(nullptr, TRUE);
+  (void)GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+  Sleep(milliseconds);
+  CloseHandle(held);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(child.hProcess, &status);
+  std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  return 0;
+}
+
+int Attributes(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 1;
+  std::printf("0x%lX\n", attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  return 0;
+}
+
+int SetAttributes(const wchar_t* path, DWORD bits) {
+  return SetFileAttributesW(path, bits != 0 ? bits : FILE_ATTRIBUTE_NORMAL) ? 0 : 1;
+}
+
+int Short(const wchar_t* path) {
+  wchar_t buffer[32768];
+  if (GetShortPathNameW(path, buffer, 32768) == 0) return 1;
+  char bytes[4 * 32768];
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, buffer, -1, bytes, sizeof bytes, nullptr, nullptr);
+  if (size == 0) return 1;
+  std::printf("%s\n", bytes);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  if (argc == 4 && std::wcscmp(argv[1], L"hold") == 0) {
+    return Hold(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
+  }
+  if (argc >= 5 && std::wcscmp(argv[1], L"interrupt") == 0) {
+    return Interrupt(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argc - 4,
+                     argv + 4);
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
+  if (argc == 4 && std::wcscmp(argv[1], L"set-attributes") == 0) {
+    return SetAttributes(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 16)));
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"short") == 0) return Short(argv[2]);
+  std::fprintf(stderr,
+               "usage: windows_helper hold PATH MILLISECONDS\n"
+               "       windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
+               "       windows_helper attributes PATH\n"
+               "       windows_helper set-attributes PATH BITS\n"
+               "       windows_helper short PATH\n");
+  return 2;
+}
