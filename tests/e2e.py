@@ -1288,6 +1288,27 @@ class Windows(Case):
                 holder.wait(60)
                 self.assertTree(after)
 
+    def test_the_folder_is_held_for_the_whole_run(self):
+        # While the run waits on its first move (another process holds the file), another
+        # program cannot rename or remove the folder the run works in.
+        if not HELPER:
+            self.skipTest("no --windows-helper given")
+        lay(self.root, {"sub/A.PRC": GOOD})
+        env = dict(os.environ, WINEDEBUG="-all", **self.ENV)
+        holder = subprocess.Popen(HELPER + ["hold", "sub/A.PRC", "1500"], cwd=self.root,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, env=env)
+        with holder:
+            self.assertEqual(holder.stdout.readline().strip(), b"held")
+            run = subprocess.Popen(TOOL + ["sub/A.PRC"], cwd=self.root, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+            time.sleep(0.7)
+            moved = subprocess.run(HELPER + ["move", "sub", "moved"], cwd=self.root,
+                                   stdin=subprocess.DEVNULL, capture_output=True, env=env)
+            out, err = run.communicate(timeout=60)
+        self.assertEqual((run.returncode, out, err), (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
+        self.assertEqual(moved.returncode, 1, moved.stdout)
+        self.assertTree({"sub": Dir, "sub/A.PRC": RESTORED, "sub/A.PRC.BAK": GOOD})
+
     def test_ctrl_c_during_the_moves_ends_the_run_after_them(self):
         lay(self.root, {"A.PRC": GOOD})
         if not HELPER:

@@ -21,6 +21,9 @@
 //   windows_helper set-attributes PATH BITS
 //     Sets PATH's attributes to BITS (hexadecimal FILE_ATTRIBUTE_* bits; 0 for none).
 //
+//   windows_helper move FROM TO
+//     Renames FROM to TO; on failure prints the system's error number and exits 1.
+//
 //   windows_helper short PATH
 //     Prints PATH with each part in its short (8.3) form, in UTF-8.
 #define WIN32_LEAN_AND_MEAN
@@ -121,6 +124,12 @@ int Short(const wchar_t* path) {
   return 0;
 }
 
+int Move(const wchar_t* from, const wchar_t* to) {
+  if (MoveFileExW(from, to, 0)) return 0;
+  std::printf("%lu\n", GetLastError());
+  return 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
@@ -136,11 +145,13 @@ int wmain(int argc, wchar_t* argv[]) {
     return SetAttributes(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 16)));
   }
   if (argc == 3 && std::wcscmp(argv[1], L"short") == 0) return Short(argv[2]);
+  if (argc == 4 && std::wcscmp(argv[1], L"move") == 0) return Move(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: windows_helper hold PATH MILLISECONDS\n"
                "       windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
                "       windows_helper attributes PATH\n"
                "       windows_helper set-attributes PATH BITS\n"
+               "       windows_helper move FROM TO\n"
                "       windows_helper short PATH\n");
   return 2;
 }
