@@ -164,9 +164,16 @@ class WindowsWritableFile final : public WritableFile {
   // are the file's own: they are set through this handle, which stays open for writing
   // whatever they say.
   bool TakeAccessOf(const FileInfo& like) override {
-    FILE_BASIC_INFO basic{};  // times of zero are left as they are
-    const DWORD marks = like.attributes & kCarriedAttributes;
-    basic.FileAttributes = marks != 0 ? marks : FILE_ATTRIBUTE_NORMAL;
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(handle_.get(), FileBasicInfo, &basic, sizeof basic)) {
+      return false;
+    }
+    // The file's other attributes (the archive mark a new file gets) stay as they are.
+    const DWORD attributes =
+        (basic.FileAttributes & ~kCarriedAttributes) | (like.attributes & kCarriedAttributes);
+    if (attributes == basic.FileAttributes) return true;
+    basic = FILE_BASIC_INFO{};  // times of zero are left as they are
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic) != 0;
   }
 

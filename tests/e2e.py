@@ -1177,12 +1177,8 @@ def stamps(root):
     return out
 
 
-class Windows(Case):
-    """The Windows build as Windows users meet it: names in any script and of any length,
-    however typed; the read-only and hidden marks; another process holding a file for a
-    moment; Ctrl+C during the moves; a file dropped on the program."""
-
-    CODEPAGE = "cp1252"  # the default prefix's
+class WindowsCase(Case):
+    """A case of the Windows build run under wine, with its helper program at hand."""
 
     def setUp(self):
         if NATIVE or EMULATOR:
@@ -1198,6 +1194,13 @@ class Windows(Case):
                            timeout=60)
         self.assertEqual(p.returncode, 0, (args, p.stderr))
         return p.stdout.decode().strip()
+
+
+class WindowsNames(WindowsCase):
+    """The Windows build's names as Windows users give them: in any script and of any
+    length, however typed, in the code page of the default wine prefix."""
+
+    CODEPAGE = "cp1252"  # the default prefix's
 
     def test_names_outside_the_code_page_and_the_look_alikes(self):
         # A look-alike is its own file: the system's nearest letters name another.
@@ -1243,6 +1246,12 @@ class Windows(Case):
                     self.setUp()
                     self.refused({"A.PRC": GOOD, "p": b"plain"}, ["p", out], CANNOT_WRITE,
                                  tool=MKPRC, argv0="mkprc")
+
+
+class Windows(WindowsCase):
+    """The rest of the Windows build as Windows users meet it: the read-only and hidden
+    marks; another process holding a file or the folder for a moment; Ctrl+C during the
+    moves; a file dropped on the program."""
 
     def test_read_only_and_hidden_marks_are_carried(self):
         read_only, hidden = 0x1, 0x2
@@ -1341,9 +1350,9 @@ class Windows(Case):
         self.assertTree(after)
 
 
-class WindowsCodePage932(Windows):
-    """The same, in a wine prefix of its own whose code page is 932, as on a Japanese
-    Windows: there the second byte of ソ and 表 is the backslash's."""
+class WindowsCodePage932(WindowsNames):
+    """The same names, in a wine prefix of its own whose code page is 932, as on a
+    Japanese Windows: there the second byte of ソ and 表 is the backslash's."""
 
     CODEPAGE = "cp932"
 
@@ -1372,18 +1381,22 @@ class WindowsCodePage932(Windows):
         shutil.rmtree(cls.scratch, ignore_errors=True)
 
 
+ESCAPE = rb"\x1b\[[0-9;?]*[A-Za-z]"  # a terminal's control sequence
+
+
 def on_a_terminal(cmd, cwd, extra, enter_after=None):
     """Runs `cmd` with a terminal for its streams, so that the emulator gives it a console;
-    with `enter_after`, presses Enter that many seconds in, after checking the run is still
-    waiting. Returns its status, everything it wrote (the terminal's escape sequences taken
-    out) and whether it was still running when Enter was pressed."""
+    with `enter_after`, presses Enter that many seconds after the run asks for it (and again
+    each second, should the console not have been reading yet). Returns its status,
+    everything it wrote (the terminal's escape sequences taken out) and whether it was
+    still running when Enter was first pressed."""
     import pty
     import select
     master, slave = pty.openpty()
     p = subprocess.Popen(cmd, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,
                          env=dict(os.environ, WINEDEBUG="-all", **extra))
     os.close(slave)
-    out, start, pressed, waited = b"", time.monotonic(), enter_after is None, False
+    out, start, asked, pressed, waited = b"", time.monotonic(), None, None, False
     while True:
         ready, _, _ = select.select([master], [], [], 0.2)
         if ready:
@@ -1394,16 +1407,20 @@ def on_a_terminal(cmd, cwd, extra, enter_after=None):
             if not data:
                 break
             out += data
-        if not pressed and time.monotonic() - start > enter_after:
-            waited = p.poll() is None
+        now = time.monotonic()
+        if enter_after is not None and asked is None and b"Enter" in re.sub(ESCAPE, b"", out):
+            asked = now
+        if asked is not None and now - asked > enter_after and (pressed is None or now - pressed > 1):
+            if pressed is None:
+                waited = p.poll() is None
             os.write(master, b"\r")
-            pressed = True
-        if time.monotonic() - start > 60:
+            pressed = now
+        if now - start > 60:
             p.kill()
             break
     os.close(master)
     p.wait(60)
-    return p.returncode, re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", out), waited
+    return p.returncode, re.sub(ESCAPE, b"", out), waited
 
 
 class Reader(Case):
