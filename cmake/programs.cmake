@@ -1,8 +1,9 @@
 # unprc_add_program(NAME SOURCE DESCRIPTION): one command-line program of the project. Builds
 # NAME from SOURCE with the message table, links it statically where that works, gives a
 # Windows build a version resource, and installs the program (stripped) with its manual
-# page man/NAME.1. The package steps (lintian overrides, the ZIP's README.txt) list every
-# program added here, from the UNPRC_PROGRAMS global property.
+# page, made from man/NAME.1.in with the project's version as man/NAME.1 in the build
+# folder. The package steps (lintian overrides, the ZIP's README.txt) list every program
+# added here, from the UNPRC_PROGRAMS global property.
 function(unprc_add_program name source description)
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE cli prc)
@@ -17,10 +18,12 @@ function(unprc_add_program name source description)
     set(destination .)  # a Windows ZIP holds the .exe at its top
   else()
     set(destination ${CMAKE_INSTALL_BINDIR})
+    set(page ${PROJECT_BINARY_DIR}/man/${name}.1)
+    configure_file(${PROJECT_SOURCE_DIR}/man/${name}.1.in ${page} @ONLY)
     set(manual ${CMAKE_CURRENT_BINARY_DIR}/${name}.1.gz)
     add_custom_command(OUTPUT ${manual}
-      COMMAND ${GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/man/${name}.1 > ${manual}
-      DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1 VERBATIM)
+      COMMAND ${GZIP} -9 -n -c ${page} > ${manual}
+      DEPENDS ${page} VERBATIM)
     add_custom_target(${name}_manual ALL DEPENDS ${manual})
     install(FILES ${manual} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
