@@ -2,8 +2,9 @@
 # NAME from SOURCE with the message table, links it statically where that works, gives a
 # Windows build a version resource, and installs the program (stripped) with its manual
 # page, made from man/NAME.1.in with the project's version as man/NAME.1 in the build
-# folder. The package steps (lintian overrides, the ZIP's README.txt) list every program
-# added here, from the UNPRC_PROGRAMS global property.
+# folder. The package steps (lintian overrides, the ZIP's README.txt, the list of programs
+# the build writes for CI) take every program added here from the UNPRC_PROGRAMS global
+# property, and its DESCRIPTION from the target's UNPRC_DESCRIPTION property.
 function(unprc_add_program name source description)
   add_executable(${name} ${source})
   target_link_libraries(${name} PRIVATE cli prc)
@@ -34,5 +35,6 @@ function(unprc_add_program name source description)
       --remove-section=.comment --remove-section=.note
       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${destination}/$<TARGET_FILE_NAME:${name}>\"
       COMMAND_ERROR_IS_FATAL ANY)")
+  set_property(TARGET ${name} PROPERTY UNPRC_DESCRIPTION "${description}")
   set_property(GLOBAL APPEND PROPERTY UNPRC_PROGRAMS ${name})
 endfunction()
