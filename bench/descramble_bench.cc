@@ -2,9 +2,9 @@
 // work buffer, beside memcpy of the same number of bytes.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "prc/container.h"
@@ -32,6 +32,7 @@ const prc::KernelSet& SetUnderTest(const benchmark::State& state) {
 }
 
 void RunKernel(benchmark::State& state, prc::WordKernel kernel) {
+  state.SetLabel(SetUnderTest(state).name);
   const prc::WorkBuffer buffer = RandomBuffer();
   for (auto _ : state) {
     benchmark::DoNotOptimize(kernel(buffer.get() + prc::kHeaderSize, kWords, 0x1234));
@@ -67,13 +68,14 @@ BENCHMARK(BM_Memcpy);
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // The benchmarks name a set by its index in this list.
-  const std::vector<prc::KernelSet>& sets = prc::KernelSets();
-  for (std::size_t i = 0; i < sets.size(); ++i) {
-    std::printf("kernel %zu %s: %s\n", i, sets[i].name,
-                sets[i].runs_here ? "measured" : "not measured, this processor lacks it");
+  // In the report's context: the sets the processor lacks, which are not measured, and
+  // the set the tool uses here. Each run is labelled with the name of its set.
+  std::string lacks;
+  for (const prc::KernelSet& set : prc::KernelSets()) {
+    if (!set.runs_here) lacks += (lacks.empty() ? "" : " ") + std::string(set.name);
   }
-  std::printf("kernel the tool uses here: %s\n", prc::FastestKernelSet().name);
+  benchmark::AddCustomContext("kernel sets this processor lacks", lacks);
+  benchmark::AddCustomContext("kernel set the tool uses here", prc::FastestKernelSet().name);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -52,15 +52,26 @@ fi
 
 echo "== kernels: the payload of a full 1 MiB work buffer (medians of 20, interleaved)"
 build-bench/bench/descramble_bench --benchmark_repetitions=20 --benchmark_enable_random_interleaving=true \
-  --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 2>/dev/null |
-  awk '/^kernel [0-9]+ .*lacks/ { print "  kernel " substr($0, length($1 " " $2 " ") + 1) }
-       /^kernel the tool/ { print "  " $0 }
-       /^kernel [0-9]+ .*: measured/ { set[++n] = substr($3, 1, length($3) - 1); index_of[set[n]] = $2 }
-       /_median/ { for (i = 1; i <= NF; i++) if ($i ~ /^bytes_per_second=/) { split($i, v, "=");
-         name = $1; sub(/_median$/, "", name); rate[name] = v[2] } }
-       function gb(r) { return r ~ /M\/s$/ ? (r + 0) / 1024 : r + 0 }
-       END { printf "  %-20s %6.1f GiB/s\n", "memcpy", gb(rate["BM_Memcpy"])
-             for (d = 1; d <= 2; d++) for (k = 1; k <= n; k++) {
-               r = rate[(d == 1 ? "BM_Descramble/" : "BM_Scramble/") index_of[set[k]]]
-               printf "  %-20s %6.1f GiB/s, / memcpy %.2f\n",
-                 (d == 1 ? "descramble/" : "scramble/") set[k], gb(r), gb(r) / gb(rate["BM_Memcpy"]) } }'
+  --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 --benchmark_format=json 2>/dev/null |
+  python3 -c '
+import json, sys
+report = json.load(sys.stdin)
+context = report["context"]
+for name in context["kernel sets this processor lacks"].split():
+    print("  kernel %s: not measured, this processor lacks it" % name)
+print("  kernel the tool uses here: %s" % context["kernel set the tool uses here"])
+# GiB/s of each benchmark, from the medians of the repetitions; the kernel runs are named
+# BM_Descramble/N and BM_Scramble/N, N the index of their set, and labelled with its name.
+medians = []
+for b in report["benchmarks"]:
+    if b.get("aggregate_name") == "median":
+        benchmark, _, index = b["run_name"].partition("/")
+        medians.append((benchmark, int(index or 0), b.get("label", ""), b["bytes_per_second"] / 2**30))
+medians.sort()
+memcpy = next(r for benchmark, _, _, r in medians if benchmark == "BM_Memcpy")
+print("  %-20s %6.1f GiB/s" % ("memcpy", memcpy))
+for way in ("Descramble", "Scramble"):
+    for benchmark, _, name, r in medians:
+        if benchmark == "BM_" + way:
+            print("  %-20s %6.1f GiB/s, / memcpy %.2f" % (way.lower() + "/" + name, r, r / memcpy))
+'

@@ -1,5 +1,6 @@
 # Cross build for Windows with Debian's mingw-w64, for the CMAKE_SYSTEM_PROCESSOR that the
-# including toolchain file sets; tests run the .exe under wine.
+# including toolchain file sets; tests run the .exe under wine where it is installed (the
+# build itself does not need it).
 set(CMAKE_SYSTEM_NAME Windows)
 set(triple ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
 set(CMAKE_CXX_COMPILER ${triple}-g++-win32)
@@ -11,8 +12,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
   # Debian keeps the 64-bit loader off PATH; calling it directly also sidesteps the `wine`
   # wrapper, which tries the 32-bit loader first when one is installed.
-  find_program(WINE64 wine64 PATHS /usr/lib/wine REQUIRED)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE64})
+  find_program(WINE64 wine64 PATHS /usr/lib/wine)
+  set(wine ${WINE64})
 else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+  find_program(WINE wine)
+  set(wine ${WINE})
+endif()
+if(wine)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${wine})
 endif()

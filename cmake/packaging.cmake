@@ -1,6 +1,9 @@
 # What goes beside the programs, and the packages: a Debian package on Linux, a ZIP for
 # Windows. Every program that unprc_add_program added is in UNPRC_PROGRAMS.
 get_property(programs GLOBAL PROPERTY UNPRC_PROGRAMS)
+# The same list for whoever checks what the build installs (.ci/run), one name a line.
+list(JOIN programs "\n" program_lines)
+file(WRITE ${PROJECT_BINARY_DIR}/programs.txt "${program_lines}\n")
 
 # Package times come from the last commit, so that the same sources give the same bytes;
 # a SOURCE_DATE_EPOCH in the environment wins.
@@ -36,8 +39,24 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "unprc developers <unprc-devel@example.org>"
 file(READ LICENSE license)
 
 if(WIN32)
-  # For Windows users: a short README.txt and the licence, with CR LF line ends.
-  configure_file(packaging/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+  # For Windows users: a short README.txt and the licence, with CR LF line ends. The
+  # README's list of the ZIP's files names each program with its description (lines that
+  # configure_file's NEWLINE_STYLE would leave alone, so the line ends are set after).
+  set(UNPRC_ZIP_PROGRAMS "")
+  foreach(program IN LISTS programs)
+    get_property(description TARGET ${program} PROPERTY UNPRC_DESCRIPTION)
+    string(LENGTH "${program}.exe" length)
+    math(EXPR padding "13 - ${length}")  # the description in the column of the others
+    if(padding LESS 1)
+      set(padding 1)
+    endif()
+    string(REPEAT " " ${padding} spaces)
+    string(APPEND UNPRC_ZIP_PROGRAMS "  ${program}.exe${spaces}${description}\n")
+  endforeach()
+  configure_file(packaging/README.txt.in README-lf.txt @ONLY)
+  file(READ ${PROJECT_BINARY_DIR}/README-lf.txt readme)
+  string(REPLACE "\n" "\r\n" readme "${readme}")
+  file(WRITE ${PROJECT_BINARY_DIR}/README.txt "${readme}")
   configure_file(LICENSE LICENSE.txt COPYONLY)
   file(READ ${PROJECT_BINARY_DIR}/LICENSE.txt license)
   string(REPLACE "\n" "\r\n" license "${license}")

@@ -569,7 +569,7 @@ def root_only(test):
 class Hostile(Case):
     """What another process, another user or a signal does while the tool runs, or has
     laid at its names: the scrambled bytes stay whole, nobody else's file is written, and
-    a failure leaves the files as the outcome table says."""
+    a failure leaves the files as the outcome table in docs/design.md says."""
 
     def run_held(self, args, call, action, when=1, error=None, preexec=None, tool=None):
         """Runs the tool under strace, held for two seconds on entry to its `when`th

@@ -5,16 +5,9 @@ Fault matrix: under strace's fault injection, restricted with -P to the tool's t
 file names and the folder that holds them (so calls made on the folder's descriptor are
 matched too), every call of a clean run fails in turn, at each occurrence and from each
 occurrence on, with each error number that fits it. After every run the files must match
-the row of the outcome table that the run's status and messages name:
-
-  outcome                              FILE             FILE.BAK          FILE.$$$
-  OK. (status 0)                       payload          original          none
-  refused before the key is printed    as before        as before         as before
-  cannot write FILE.$$$ (key, msg 6)   original         as before         removed, or as before
-  backup exists (key, msg 7)           original         as before         payload
-  a move fails, original moved back    original         as before         payload
-  the move back fails too (msg 6)      none             original          payload
-  folder not synced (msg 6)            payload          original          none
+the row of the outcome table (docs/design.md, "Files after each outcome") that the run's
+status and messages name (numbered as in README.md's message table); ROWS below holds
+those rows as this runner checks them.
 
 "original" is the input itself (same file, bytes and mode: it is only ever renamed);
 "payload" is the plain payload with the input's permission bits (set-user-ID,
