@@ -54,15 +54,15 @@ bool Utf16FromName(std::string_view bytes, std::u16string* name) {
       code = lead;
     } else if (lead >= 0xC2 && lead <= 0xDF) {
       more = 1;
-      code = lead & 0x1Fu;
+      code = lead & 0x1FU;
       least = 0x80;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
       more = 2;
-      code = lead & 0x0Fu;
+      code = lead & 0x0FU;
       least = 0x800;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
       more = 3;
-      code = lead & 0x07u;
+      code = lead & 0x07U;
       least = 0x10000;
     } else {
       return false;
@@ -71,7 +71,7 @@ bool Utf16FromName(std::string_view bytes, std::u16string* name) {
     for (std::size_t k = 1; k <= more; ++k) {
       const auto next = static_cast<std::uint8_t>(bytes[i + k]);
       if ((next & 0xC0) != 0x80) return false;
-      code = code << 6 | (next & 0x3Fu);
+      code = code << 6 | (next & 0x3FU);
     }
     if (code < least || code > 0x10FFFF) return false;
     // Only a surrogate written alone leaves a high one last: with a low one after it, it

@@ -61,7 +61,7 @@ int Hold(const wchar_t* path, DWORD milliseconds) {
   HANDLE h = OpenWithoutDeleteSharing(path);
   if (h == INVALID_HANDLE_VALUE) return 1;
   std::printf("held\n");
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   Sleep(milliseconds);
   CloseHandle(h);
   return 0;
@@ -146,12 +146,12 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   if (argc == 3 && std::wcscmp(argv[1], L"short") == 0) return Short(argv[2]);
   if (argc == 4 && std::wcscmp(argv[1], L"move") == 0) return Move(argv[2], argv[3]);
-  std::fprintf(stderr,
-               "usage: windows_helper hold PATH MILLISECONDS\n"
-               "       windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
-               "       windows_helper attributes PATH\n"
-               "       windows_helper set-attributes PATH BITS\n"
-               "       windows_helper move FROM TO\n"
-               "       windows_helper short PATH\n");
+  (void)std::fprintf(stderr,
+                     "usage: windows_helper hold PATH MILLISECONDS\n"
+                     "       windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
+                     "       windows_helper attributes PATH\n"
+                     "       windows_helper set-attributes PATH BITS\n"
+                     "       windows_helper move FROM TO\n"
+                     "       windows_helper short PATH\n");
   return 2;
 }
