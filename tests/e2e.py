@@ -160,6 +160,18 @@ def limit(resource_id, value):
     return apply
 
 
+def run_process(cmd, **run):
+    """subprocess.run, but under wine a run that ended with status 1 and wrote nothing is
+    made again, once, and said so: every failure of these tools writes a message (prccat's
+    reader gone cannot happen to a captured stream), and wine, loaded, now and then ends a
+    program it could not start that way. A fault of the tool's own comes again."""
+    p = subprocess.run(cmd, **run)
+    if not NATIVE and p.returncode == 1 and not p.stdout and not p.stderr:
+        print(f"\nnote: {cmd[1:]} ended with status 1 and no output; run again", file=sys.stderr)
+        p = subprocess.run(cmd, **run)
+    return p
+
+
 class Case(unittest.TestCase):
     ENV = {}  # laid over the environment of every run
 
@@ -177,7 +189,7 @@ class Case(unittest.TestCase):
             else:
                 cmd[0], exe = argv0, tool[0]
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all", **self.ENV)
-        p = subprocess.run(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL, env=env,
+        p = run_process(cmd, executable=exe, cwd=self.root, stdin=subprocess.DEVNULL, env=env,
                            stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT if merge else subprocess.PIPE,
                            preexec_fn=preexec, timeout=60)
@@ -1440,7 +1452,7 @@ class Reader(Case):
         if NATIVE:
             cmd[0], exe = "prccat", tool[0]
         env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", WINEDEBUG="-all")
-        p = subprocess.run(cmd, executable=exe, cwd=self.root, input=stdin, env=env, stdout=stdout,
+        p = run_process(cmd, executable=exe, cwd=self.root, input=stdin, env=env, stdout=stdout,
                            stderr=subprocess.STDOUT if merge else subprocess.PIPE,
                            preexec_fn=preexec, timeout=120)
         return p.returncode, p.stdout, p.stderr or b""
