@@ -85,15 +85,11 @@ int cli::Run(const Arguments& arguments) {
     }
   }
 
-  // The header declares the length, little-endian; the key is derived from it as unprc
-  // derives it. An odd length's last pair takes in the zero byte after the payload,
-  // inside the buffer, and that byte is not written.
-  const auto declared = static_cast<std::uint32_t>(length);
-  for (std::size_t i = 0; i < prc::kHeaderSize; ++i) {
-    buffer[i] = static_cast<std::uint8_t>(declared >> (8 * i));
-  }
+  // An odd length's last pair takes in the zero byte after the payload, inside the
+  // buffer, and that byte is not written.
+  const std::uint16_t key = prc::WriteHeader(static_cast<std::uint32_t>(length), buffer.get());
   const std::size_t size = prc::kHeaderSize + length;
-  prc::Scramble(buffer.get(), size, prc::ReadHeader(buffer.get()).key);
+  prc::Scramble(buffer.get(), size, key);
 
   // Written beside OUT, synced, then moved in: OUT is never seen half written.
   switch (prc::CreateDurably(*folder, out, plain_info, buffer.get(), size)) {

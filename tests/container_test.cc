@@ -67,6 +67,10 @@ TEST(ReadHeader, LengthAndKeyWithCarryDropped) {
     const Header h = ReadHeader(row.header.data());
     EXPECT_EQ(h.payload_length, row.length);
     EXPECT_EQ(h.key, row.key);
+    // The inverse: the same four bytes and key from the length.
+    Bytes written(kHeaderSize, 0xAA);
+    EXPECT_EQ(WriteHeader(row.length, written.data()), row.key) << row.length;
+    EXPECT_EQ(written, row.header) << row.length;
   }
 }
 
