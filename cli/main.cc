@@ -13,7 +13,7 @@
 
 namespace {
 
-int Fail(cli::Message message) {
+int Fail(const cli::Message& message) {
   cli::Say(message);
   return cli::kExitFailure;
 }
@@ -25,17 +25,17 @@ int cli::Run(const Arguments& arguments) {
   // With no name as invoked to show, the tool gives its own.
   const char* program = arguments.program.empty() ? "unprc" : arguments.program.c_str();
   if (arguments.operands.size() != 1) {
-    cli::SayUsage(program);
+    cli::Say(ProgramText::kUnprcUsage, program);
     return cli::kExitFailure;
   }
   const std::string& path = arguments.operands[0];
   // The two options. Any other argument, "-h" too, is a file name; ./--help names that file.
   if (path == "--help") {
-    cli::SayHelp(program);
+    cli::Say(ProgramText::kUnprcHelp, program);
     return cli::kExitOk;
   }
   if (path == "--version") {
-    cli::SayVersion("unprc");
+    cli::Say(ProgramText::kVersion, "unprc");
     return cli::kExitOk;
   }
 

@@ -14,7 +14,7 @@
 
 namespace {
 
-int Fail(cli::Message message) {
+int Fail(const cli::Message& message) {
   cli::Say(message);
   return cli::kExitFailure;
 }
@@ -41,15 +41,15 @@ int cli::Run(const Arguments& arguments) {
   const char* const program = arguments.program.empty() ? "mkprc" : arguments.program.c_str();
   const std::vector<std::string>& operands = arguments.operands;
   if (operands.size() == 1 && operands[0] == "--help") {
-    cli::SayMkprcHelp(program);
+    cli::Say(ProgramText::kMkprcHelp, program);
     return cli::kExitOk;
   }
   if (operands.size() == 1 && operands[0] == "--version") {
-    cli::SayVersion("mkprc");
+    cli::Say(ProgramText::kVersion, "mkprc");
     return cli::kExitOk;
   }
   if (operands.size() != 2) {
-    cli::SayMkprcUsage(program);
+    cli::Say(ProgramText::kMkprcUsage, program);
     return cli::kExitFailure;
   }
 
