@@ -59,7 +59,7 @@ int cli::Run(const Arguments& arguments) {
   const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(operands[1], &out);
   if (!folder || out.empty()) return Fail(Message::kCannotWrite);
   prc::FileInfo held;
-  if (folder->Inspect(out, &held)) return Fail(Message::kOutputExists);
+  if (folder->InspectNoFollow(out, &held)) return Fail(Message::kOutputExists);
 
   prc::WorkBuffer buffer = prc::NewWorkBuffer();
   if (!buffer) return Fail(Message::kNoMemory);
