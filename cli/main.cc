@@ -1,6 +1,6 @@
 // unprc FILE: restores a scrambled file in place, keeping the original as FILE.BAK.
 // unprc --help, unprc --version: say what it is.
-#include <memory>
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -13,7 +13,7 @@
 
 namespace {
 
-int Fail(cli::Message message) {
+int Fail(const cli::Message& message) {
   cli::Say(message);
   return cli::kExitFailure;
 }
@@ -25,39 +25,28 @@ int cli::Run(const Arguments& arguments) {
   // With no name as invoked to show, the tool gives its own.
   const char* program = arguments.program.empty() ? "unprc" : arguments.program.c_str();
   if (arguments.operands.size() != 1) {
-    cli::SayUsage(program);
+    cli::Say(ProgramText::kUnprcUsage, program);
     return cli::kExitFailure;
   }
   const std::string& path = arguments.operands[0];
   // The two options. Any other argument, "-h" too, is a file name; ./--help names that file.
   if (path == "--help") {
-    cli::SayHelp(program);
+    cli::Say(ProgramText::kUnprcHelp, program);
     return cli::kExitOk;
   }
   if (path == "--version") {
-    cli::SayVersion("unprc");
+    cli::Say(ProgramText::kVersion, "unprc");
     return cli::kExitOk;
   }
 
-  // The folder is opened once; every name below is looked up in it.
-  std::string name;
-  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
-  if (!folder) return Fail(Message::kCannotOpen);
-  // A symbolic link is not the file to replace: the restored file would land beside it,
-  // with access that only the link's target had.
-  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name, prc::Links::kRefuse);
-  if (!file) return Fail(Message::kCannotOpen);
-  // One run at a time: the lock is held until the swap is done. A name that no longer
-  // leads to the locked file was swapped by another run in the meantime.
-  prc::FileInfo now;
-  if (!file->LockExclusive() || !folder->Inspect(name, &now) || !now.SameFileAs(file->info())) {
-    return Fail(Message::kCannotOpen);
-  }
-  const prc::SideNames names = prc::SideNamesFor(name);
+  // Locked until the swap is done: one run at a time.
+  const prc::LockedInput input = prc::OpenLockedInput(path);
+  if (input.error != prc::InputError::kNone) return Fail(Message::kCannotOpen);
+  const prc::SideNames names = prc::SideNamesFor(input.name);
   prc::WorkBuffer buffer = prc::NewWorkBuffer();
   if (!buffer) return Fail(Message::kNoMemory);
   std::size_t byte_count = 0;
-  if (!file->ReadFull(buffer.get(), prc::kWorkBufferSize, &byte_count)) {
+  if (!input.file->ReadFull(buffer.get(), prc::kWorkBufferSize, &byte_count)) {
     return Fail(Message::kCannotOpen);
   }
 
@@ -68,8 +57,11 @@ int cli::Run(const Arguments& arguments) {
   cli::SayKey(header.key);
   prc::Descramble(buffer.get(), byte_count, header.key);
 
-  switch (prc::WriteAndSwap(*folder, name, file->info(), names, std::move(buffer),
-                            header.payload_length)) {
+  prc::NewFile temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
+                                          buffer.get() + prc::kHeaderSize, header.payload_length);
+  buffer.reset();  // The payload is on disk or lost; the moves need no memory.
+  switch (
+      prc::SwapWithBackup(*input.folder, input.name, input.file->info(), names, std::move(temp))) {
     case prc::SwapResult::kSwapped:
       break;
     case prc::SwapResult::kBackupExists:

@@ -9,35 +9,45 @@ enum ExitStatus : int {
   kExitFailure = 1,
 };
 
-// The messages that take nothing; each that takes an argument has its own function below.
-enum class Message {
-  kCannotOpen,    // standard error
-  kAbnormal,      // standard error
-  kOk,            // standard output
-  kCannotWrite,   // standard error
-  kBackupExists,  // standard error
-  kNoMemory,      // standard error
-  kOutputExists,  // standard error
-  kPressEnter,    // standard error: asks for Enter before the window closes
-  kCount,         // not a message: the number of them
+enum class Stream { kOut, kErr };
+
+// A fixed text and the stream it goes to. The Japanese texts are fixed Shift-JIS bytes,
+// written as they are whatever the locale; "\n" is the line end the text stream writes
+// for the platform.
+struct Message {
+  Stream stream;
+  const char* text;
+
+  static const Message kCannotOpen;  // "ファイルが開けません." (cannot open the file)
+  static const Message kAbnormal;    // "ファイルが異常です." (the file is abnormal)
+  static const Message kOk;          // "OK."
+  static const Message kCannotWrite;  // "ファイルが書き込めません." (cannot write the file)
+  static const Message kBackupExists;  // "バックアップファイルが既にあります."
+  static const Message kNoMemory;      // "メモリが足りません." (not enough memory)
+  static const Message kOutputExists;  // "出力ファイルが既にあります."
+  static const Message kPressEnter;    // asks for Enter before the window closes
 };
 
-// Prints a message that takes nothing.
-void Say(Message message);
-// Prints the usage line, naming `program`, on standard error.
-void SayUsage(const char* program);
-// Prints the usage line, naming `program`, and what unprc does, on standard output.
-void SayHelp(const char* program);
-// mkprc's usage line and help, naming `program`: on standard error and output.
-void SayMkprcUsage(const char* program);
-void SayMkprcHelp(const char* program);
-// prccat's help, naming `program`, on standard output. It has no usage error: any
-// arguments are files, and none reads standard input.
-void SayPrccatHelp(const char* program);
-// Prints "`tool` VERSION" on standard output.
-void SayVersion(const char* tool);
-// Prints the decode key, then flushes standard output so that the key shows before anything
-// printed later on standard error.
+// A text that names a program: `before`, then the name, then `after`.
+struct ProgramText {
+  Stream stream;
+  const char* before;
+  const char* after;
+
+  static const ProgramText kUnprcUsage;  // standard error
+  static const ProgramText kUnprcHelp;   // standard output
+  static const ProgramText kMkprcUsage;  // standard error
+  static const ProgramText kMkprcHelp;   // standard output
+  static const ProgramText kPrccatHelp;  // standard output; prccat has no usage error
+  static const ProgramText kVersion;     // standard output: "NAME VERSION"
+};
+
+// Prints `message`, then flushes its stream.
+void Say(const Message& message);
+// Prints `text` naming `program`.
+void Say(const ProgramText& text, const char* program);
+// Prints "decode key = 0xKKKK ... ", then flushes standard output so that the key shows
+// before anything printed later on standard error.
 void SayKey(unsigned key);
 
 }  // namespace cli

@@ -14,7 +14,7 @@
 
 namespace {
 
-int Fail(cli::Message message) {
+int Fail(const cli::Message& message) {
   cli::Say(message);
   return cli::kExitFailure;
 }
@@ -41,15 +41,15 @@ int cli::Run(const Arguments& arguments) {
   const char* const program = arguments.program.empty() ? "mkprc" : arguments.program.c_str();
   const std::vector<std::string>& operands = arguments.operands;
   if (operands.size() == 1 && operands[0] == "--help") {
-    cli::SayMkprcHelp(program);
+    cli::Say(ProgramText::kMkprcHelp, program);
     return cli::kExitOk;
   }
   if (operands.size() == 1 && operands[0] == "--version") {
-    cli::SayVersion("mkprc");
+    cli::Say(ProgramText::kVersion, "mkprc");
     return cli::kExitOk;
   }
   if (operands.size() != 2) {
-    cli::SayMkprcUsage(program);
+    cli::Say(ProgramText::kMkprcUsage, program);
     return cli::kExitFailure;
   }
 
@@ -59,7 +59,7 @@ int cli::Run(const Arguments& arguments) {
   const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(operands[1], &out);
   if (!folder || out.empty()) return Fail(Message::kCannotWrite);
   prc::FileInfo held;
-  if (folder->Inspect(out, &held)) return Fail(Message::kOutputExists);
+  if (folder->InspectNoFollow(out, &held)) return Fail(Message::kOutputExists);
 
   prc::WorkBuffer buffer = prc::NewWorkBuffer();
   if (!buffer) return Fail(Message::kNoMemory);
@@ -85,15 +85,11 @@ int cli::Run(const Arguments& arguments) {
     }
   }
 
-  // The header declares the length, little-endian; the key is derived from it as unprc
-  // derives it. An odd length's last pair takes in the zero byte after the payload,
-  // inside the buffer, and that byte is not written.
-  const auto declared = static_cast<std::uint32_t>(length);
-  for (std::size_t i = 0; i < prc::kHeaderSize; ++i) {
-    buffer[i] = static_cast<std::uint8_t>(declared >> (8 * i));
-  }
+  // An odd length's last pair takes in the zero byte after the payload, inside the
+  // buffer, and that byte is not written.
+  const std::uint16_t key = prc::WriteHeader(static_cast<std::uint32_t>(length), buffer.get());
   const std::size_t size = prc::kHeaderSize + length;
-  prc::Scramble(buffer.get(), size, prc::ReadHeader(buffer.get()).key);
+  prc::Scramble(buffer.get(), size, key);
 
   // Written beside OUT, synced, then moved in: OUT is never seen half written.
   switch (prc::CreateDurably(*folder, out, plain_info, buffer.get(), size)) {

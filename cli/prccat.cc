@@ -95,11 +95,11 @@ int cli::Run(const Arguments& arguments) {
   const std::vector<std::string>& operands = arguments.operands;
   // The two options, each only as the one argument; any other argument is a file name.
   if (operands.size() == 1 && operands[0] == "--help") {
-    cli::SayPrccatHelp(program);
+    cli::Say(ProgramText::kPrccatHelp, program);
     return cli::kExitOk;
   }
   if (operands.size() == 1 && operands[0] == "--version") {
-    cli::SayVersion("prccat");
+    cli::Say(ProgramText::kVersion, "prccat");
     return cli::kExitOk;
   }
 

@@ -11,6 +11,13 @@ Header ReadHeader(const std::uint8_t* buffer) {
                 static_cast<std::uint16_t>(low + high)};
 }
 
+std::uint16_t WriteHeader(std::uint32_t payload_length, std::uint8_t* buffer) {
+  for (std::size_t i = 0; i < kHeaderSize; ++i) {
+    buffer[i] = static_cast<std::uint8_t>(payload_length >> (8 * i));
+  }
+  return static_cast<std::uint16_t>(payload_length + (payload_length >> 16));
+}
+
 void Descramble(std::uint8_t* buffer, std::size_t byte_count, std::uint16_t key) {
   if (byte_count <= kHeaderSize) return;
   // Pairs: an odd count's last pair takes in the byte just past it.

@@ -3,8 +3,10 @@
 // A container is a 4-byte little-endian payload length followed by the scrambled
 // payload: 16-bit little-endian words, each XORed with the plain word before it, the
 // first with a key derived from the length. Everything here is pure computation on
-// memory: nothing allocates, reads or writes files. The work buffer it is decoded in, and
-// whose size bounds it, is in work_buffer.h.
+// memory: nothing reads or writes files. The first call that scrambles or descrambles
+// picks the fastest kernel set this processor runs, once, and builds the small table of
+// sets (see KernelSets in kernel.h), its one allocation; later calls allocate nothing.
+// The work buffer it is decoded in, and whose size bounds it, is in work_buffer.h.
 #ifndef PRC_CONTAINER_H_
 #define PRC_CONTAINER_H_
 
@@ -27,6 +29,11 @@ struct Header {
 // Parses the first kHeaderSize bytes of `buffer`. The key is the sum of the length's low
 // and high 16-bit words, modulo 65536.
 [[nodiscard]] Header ReadHeader(const std::uint8_t* buffer);
+
+// Writes the header of a container whose payload is `payload_length` bytes to the first
+// kHeaderSize bytes of `buffer`, and returns the key ReadHeader derives from it: the
+// inverse of ReadHeader.
+[[nodiscard]] std::uint16_t WriteHeader(std::uint32_t payload_length, std::uint8_t* buffer);
 
 // Whether a payload of `header.payload_length` bytes, starting after the header, lies
 // inside the work buffer. A header that fails this cannot be decoded.

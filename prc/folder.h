@@ -1,9 +1,17 @@
-// The folder that holds a file the tool works on, opened once, and the files in it.
+// The folder (directory) that holds a file the tool works on, opened once, and the files
+// in it.
 //
 // Every open, create, move, removal and sync after OpenFolder names a file inside the
-// folder that was opened, never a path looked up afresh, so a folder renamed, replaced
-// or relinked while the tool runs cannot send the work elsewhere. The implementation is
-// chosen by the build, one file per platform; its handles stay inside that file.
+// folder that was opened, so a folder renamed, replaced or relinked while the tool runs
+// cannot send the work elsewhere. How that holds differs by platform:
+//  - POSIX: each call is made relative to the directory's open file descriptor (openat,
+//    renameat2, unlinkat...), so no path is looked up afresh.
+//  - Windows: each call goes by the folder's full path plus the name, looked up afresh
+//    every time. The folder is held open without delete sharing for as long as this
+//    object lives, so it cannot be renamed or removed meanwhile and its path keeps
+//    leading to it.
+// The implementation is chosen by the build, one file per platform; its handles stay
+// inside that file.
 #ifndef PRC_FOLDER_H_
 #define PRC_FOLDER_H_
 
@@ -11,6 +19,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "prc/process.h"
 
 namespace prc {
 
@@ -89,6 +99,14 @@ class WritableFile {
   virtual bool Close() = 0;
 };
 
+// A file Folder::CreateNew made: the file, null on failure, and the removal of its name by
+// a signal that ends the process, armed until the caller disarms it on moving, removing or
+// keeping the file.
+struct NewFile {
+  std::unique_ptr<WritableFile> file;
+  SignalCleanup cleanup;
+};
+
 enum class MoveResult {
   kMoved,
   kDestinationExists,  // `to` names something already; nothing was changed.
@@ -112,26 +130,25 @@ class Folder {
   [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name,
                                                                      Links links) = 0;
 
-  // Looks at what `name` is, without following a symbolic link. False when nothing is
-  // there or it cannot be looked at.
-  [[nodiscard]] virtual bool Inspect(const std::string& name, FileInfo* info) = 0;
+  // Looks at what `name` itself is: a symbolic link is described as the link, never
+  // followed. False when nothing is there or it cannot be looked at.
+  [[nodiscard]] virtual bool InspectNoFollow(const std::string& name, FileInfo* info) = 0;
 
   // Creates `name` as a new, empty regular file readable and writable by its owner
   // alone, opens it for writing and locks it against other runs: no other run takes it
-  // for a leftover (see RemoveLeftover) while the returned object lives. Fails when
+  // for a leftover (see RemoveLeftover) while the returned file lives. Fails when
   // anything at all holds the name, changing nothing, or when another run takes the new
-  // file for a leftover before it is locked, leaving it to that run. Until this folder
-  // moves or removes that name, a signal that ends the process removes it (see
-  // process.h). Null on failure.
-  [[nodiscard]] virtual std::unique_ptr<WritableFile> CreateNew(const std::string& name) = 0;
+  // file for a leftover before it is locked, leaving it to that run. A signal that ends
+  // the process removes the file until the returned cleanup is disarmed; the caller
+  // disarms it when it moves, removes or keeps the file (see SignalCleanup), and before
+  // this folder is destroyed. Where no more cleanups can be armed (see process_posix.h),
+  // fails without creating anything. The file is null on failure.
+  [[nodiscard]] virtual NewFile CreateNew(const std::string& name) = 0;
 
   // Removes `name`, a file some earlier run left behind, when it is still the file
   // `leftover` describes and no live run holds it locked. False, changing nothing, when
   // another run holds it, it is another file by now, or it cannot be opened or removed.
   [[nodiscard]] virtual bool RemoveLeftover(const std::string& name, const FileInfo& leftover) = 0;
-
-  // From now on a signal no longer removes `name`, a file CreateNew made that is to stay.
-  virtual void Keep(const std::string& name) = 0;
 
   // Removes the name `name`; never a directory. False when it could not.
   virtual bool Remove(const std::string& name) = 0;

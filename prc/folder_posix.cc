@@ -132,7 +132,7 @@ FileInfo InfoOf(const struct stat& st) {
   return info;
 }
 
-// Closes `fd` once. After close() the number is free whatever it returns, so it is never
+// Closes `fd` once. After close() the file descriptor is free whatever it returns, so it is never
 // retried; an interrupted close has still released it.
 bool CloseOnce(int* fd) {
   if (*fd < 0) return true;
@@ -196,7 +196,7 @@ class PosixWritableFile final : public WritableFile {
     const bool group_kept = st.st_gid == like.group;
     mode_t permissions = like.permissions & kPermissionBits;
     if (!group_kept) permissions = WithoutGroup(permissions);
-    // The list replaces whatever the folder's default list gave the new file; with none,
+    // The list replaces whatever the directory's default list gave the new file; with none,
     // that is removed, so only the permission bits speak.
     if (like.access_list.empty()) {
       if (Retry([&] { return fremovexattr(fd_, kAccessList); }) != 0 && !NoAccessLists(errno)) {
@@ -265,13 +265,7 @@ class PosixFolder final : public Folder {
   explicit PosixFolder(int fd) : fd_(fd) {}
   PosixFolder(const PosixFolder&) = delete;
   PosixFolder& operator=(const PosixFolder&) = delete;
-  ~PosixFolder() override {
-    {
-      const SignalsHeld held;
-      KeepOnSignal(fd_);  // the number is about to be free for another file
-    }
-    CloseOnce(&fd_);
-  }
+  ~PosixFolder() override { CloseOnce(&fd_); }
 
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links links) override {
     const int nofollow = links == Links::kRefuse ? O_NOFOLLOW : 0;
@@ -289,7 +283,7 @@ class PosixFolder final : public Folder {
     return file;
   }
 
-  bool Inspect(const std::string& name, FileInfo* info) override {
+  bool InspectNoFollow(const std::string& name, FileInfo* info) override {
     struct stat st {};
     if (Retry([&] { return fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW); }) != 0) {
       return false;
@@ -298,12 +292,9 @@ class PosixFolder final : public Folder {
     return true;
   }
 
-  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
-    if (name.size() >= kMaxSignalCleanupName) {
-      errno = ENAMETOOLONG;
-      return nullptr;
-    }
-    // Held until the name is armed for removal, so no signal leaves it behind unarmed,
+  NewFile CreateNew(const std::string& name) override {
+    if (!CanArmSignalCleanup(name.c_str())) return {};
+    // Blocked until the name is armed for removal, so no signal leaves it behind unarmed,
     // and until it is known to be this run's.
     const SignalsHeld held;
     // O_EXCL fails on anything at the name, a symbolic link included, dangling or not.
@@ -311,16 +302,15 @@ class PosixFolder final : public Folder {
       return openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags,
                     S_IRUSR | S_IWUSR);
     });
-    if (fd < 0) return nullptr;
-    (void)RemoveOnSignal(fd_, name.c_str());  // fits: checked above
+    if (fd < 0) return {};
+    SignalCleanup cleanup = ArmSignalCleanup(fd_, name.c_str());  // there is room: checked above
     // Locked at once, so no other run takes it for a leftover. Should one have locked it
     // first, it is that run's to remove: it is left alone.
     if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
       const bool taken = errno == EWOULDBLOCK;
       if (!taken) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
-      Forget(name);
       CloseOnce(&fd);
-      return nullptr;
+      return {};  // disarms the cleanup
     }
     // A second descriptor keeps the lock once the first is closed after the writing.
     int lock = Retry([&] { return fcntl(fd, F_DUPFD_CLOEXEC, 0); });
@@ -330,12 +320,11 @@ class PosixFolder final : public Folder {
     // it; the name may now be that run's file.
     if (!known || st.st_nlink == 0) {
       if (!known) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
-      Forget(name);
       CloseOnce(&fd);
       CloseOnce(&lock);
-      return nullptr;
+      return {};  // disarms the cleanup
     }
-    return std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st));
+    return {std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st)), std::move(cleanup)};
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
@@ -346,46 +335,32 @@ class PosixFolder final : public Folder {
     // Locked, it is no live run's; and it is removed only while the name leads to it.
     const bool removed = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0 &&
                          Retry([&] { return fstat(fd, &st); }) == 0 &&
-                         InfoOf(st).SameFileAs(leftover) && Inspect(name, &now) &&
+                         InfoOf(st).SameFileAs(leftover) && InspectNoFollow(name, &now) &&
                          now.SameFileAs(leftover) && Remove(name);
     CloseOnce(&fd);
     return removed;
   }
 
   bool Remove(const std::string& name) override {
-    const SignalsHeld held;
-    if (Retry([&] { return unlinkat(fd_, name.c_str(), 0); }) != 0) return false;
-    Forget(name);
-    return true;
+    return Retry([&] { return unlinkat(fd_, name.c_str(), 0); }) == 0;
   }
 
   MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
+    // A move made in two or three steps is never left half made by a signal.
     const SignalsHeld held;
-    const MoveResult result = Move(from.c_str(), to.c_str());
-    if (result == MoveResult::kMoved) Forget(from);
-    return result;
-  }
-
-  void Keep(const std::string& name) override {
-    const SignalsHeld held;
-    Forget(name);
+    return Move(from.c_str(), to.c_str());
   }
 
   bool Sync() override {
     if (Retry([&] { return fsync(fd_); }) == 0) return true;
-    // A file system that cannot sync a folder has nothing more to offer.
+    // A file system that cannot sync a directory has nothing more to offer.
     return errno == EINVAL || errno == ENOTSUP;
   }
 
  private:
-  // A name that is gone or moved is no longer removed by a signal.
-  void Forget(const std::string& name) {
-    if (RemovesOnSignal(fd_, name.c_str())) KeepOnSignal(fd_);
-  }
-
   MoveResult Move(const char* from, const char* to) {
     if (Retry([&] { return RenameNoReplace(fd_, from, to); }) == 0) return MoveResult::kMoved;
-    // Decided on each call: the folder may lie on a file system that lacks the flag.
+    // Decided on each call: the directory may lie on a file system that lacks the flag.
     if (!LacksNoReplace(errno)) return FromErrno(errno);
     // link() fails on an existing destination without touching it, just as a no-replace
     // rename does; dropping the old name then completes the move. If the old name cannot
@@ -416,11 +391,11 @@ class PosixFolder final : public Folder {
     CloseOnce(&fd);
     const FileInfo reserved = InfoOf(st);
     FileInfo now;
-    if (known && Inspect(to, &now) && now.SameFileAs(reserved) &&
+    if (known && InspectNoFollow(to, &now) && now.SameFileAs(reserved) &&
         Retry([&] { return renameat(fd_, from, fd_, to); }) == 0) {
       return MoveResult::kMoved;
     }
-    if (known && Inspect(to, &now) && now.SameFileAs(reserved)) {
+    if (known && InspectNoFollow(to, &now) && now.SameFileAs(reserved)) {
       (void)Retry([&] { return unlinkat(fd_, to, 0); });
     }
     return MoveResult::kFailed;
@@ -441,7 +416,7 @@ PathParts SplitPath(const std::string& path) {
 std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   PathParts parts = SplitPath(path);
   *name = std::move(parts.name);
-  // Opened for reading, as syncing it needs: a folder that may be written but not read
+  // Opened for reading, as syncing it needs: a directory that may be written but not read
   // is refused here, before anything is touched, rather than after the moves.
   const int fd =
       Retry([&] { return open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags); });

@@ -229,31 +229,29 @@ class WindowsFolder final : public Folder {
     return followed;
   }
 
-  bool Inspect(const std::string& name, FileInfo* info) override {
+  bool InspectNoFollow(const std::string& name, FileInfo* info) override {
     std::wstring path;
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself.
     return Path(name, &path) && InspectWith(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
   }
 
-  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
+  // A console interrupt is not caught (see process_windows.cc): the cleanup is never armed.
+  NewFile CreateNew(const std::string& name) override {
     std::wstring path;
-    if (!Path(name, &path)) return nullptr;
+    if (!Path(name, &path)) return {};
     // CREATE_NEW fails on anything at the name. Opened without sharing, the file cannot
     // be opened, moved or removed by anyone else while it is written.
     constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kFlags, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<WindowsWritableFile>(h);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    return {std::make_unique<WindowsWritableFile>(h), {}};
   }
-
-  // A console interrupt is not caught (see process_windows.cc): nothing to disarm.
-  void Keep(const std::string& /*name*/) override {}
 
   // A live run holds its temporary file open without sharing while it writes it, so the
   // removal fails on it.
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
     FileInfo now;
-    return Inspect(name, &now) && now.SameFileAs(leftover) && Remove(name);
+    return InspectNoFollow(name, &now) && now.SameFileAs(leftover) && Remove(name);
   }
 
   // The read-only mark, which the system's removal refuses, is taken off first, through the

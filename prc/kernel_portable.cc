@@ -21,8 +21,8 @@ std::uint64_t ByteSwap64(std::uint64_t v) {
   return v << 32 | v >> 32;
 }
 
-// One 8-byte move each way: written byte by byte, the load was eight byte loads and
-// shifts with some compilers, and ran at a third of the speed.
+// One 8-byte move each way, which every compiler makes a single load or store; a load
+// assembled byte by byte may stay eight loads and shifts.
 std::uint64_t LoadLittle64(const std::uint8_t* p) {
   std::uint64_t v = 0;
   std::memcpy(&v, p, sizeof v);

@@ -17,11 +17,13 @@ namespace {
 constexpr int kTerminating[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE, SIGALRM,
                                 SIGTERM, SIGUSR1, SIGUSR2, SIGXCPU};
 
-// What a terminating signal removes. Written only while the signals are held, so the
-// handler never sees it half made.
-volatile std::sig_atomic_t cleanup_armed = 0;
-int cleanup_folder = -1;
-char cleanup_name[kMaxSignalCleanupName];
+// The registry of process_posix.h.
+struct SignalCleanupEntry {
+  volatile std::sig_atomic_t armed;
+  int directory;
+  char name[kMaxSignalCleanupName];
+};
+SignalCleanupEntry cleanup_entries[kSignalCleanupEntries];
 
 int hold_depth = 0;
 sigset_t mask_before_hold;
@@ -35,7 +37,9 @@ sigset_t TerminatingSet() {
 
 extern "C" void OnTerminatingSignal(int sig) {
   const int saved_errno = errno;
-  if (cleanup_armed != 0) unlinkat(cleanup_folder, cleanup_name, 0);
+  for (const SignalCleanupEntry& entry : cleanup_entries) {
+    if (entry.armed != 0) unlinkat(entry.directory, entry.name, 0);
+  }
   // The signal is blocked while its handler runs: raised again with the default action,
   // it ends the process as soon as the handler returns.
   (void)std::signal(sig, SIG_DFL);
@@ -43,10 +47,23 @@ extern "C" void OnTerminatingSignal(int sig) {
   errno = saved_errno;
 }
 
+// Frees an entry armed by ArmSignalCleanup.
+void ReleaseSignalCleanup(int entry) {
+  const SignalsHeld held;
+  cleanup_entries[entry].armed = 0;
+}
+
+SignalCleanupEntry* FreeSignalCleanupEntry() {
+  for (SignalCleanupEntry& entry : cleanup_entries) {
+    if (entry.armed == 0) return &entry;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void PrepareProcess() {
-  // open() takes the lowest free number, so each closed stream is filled in order.
+  // open() takes the lowest free file descriptor, so each closed stream is filled in order.
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
     const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
@@ -79,21 +96,18 @@ SignalsHeld::~SignalsHeld() {
   sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }
 
-bool RemoveOnSignal(int folder, const char* name) {
+bool CanArmSignalCleanup(const char* name) {
+  return std::strlen(name) < kMaxSignalCleanupName && FreeSignalCleanupEntry() != nullptr;
+}
+
+SignalCleanup ArmSignalCleanup(int directory, const char* name) {
+  SignalCleanupEntry* entry = FreeSignalCleanupEntry();
   const std::size_t size = std::strlen(name) + 1;
-  if (size > sizeof cleanup_name) return false;
-  std::memcpy(cleanup_name, name, size);
-  cleanup_folder = folder;
-  cleanup_armed = 1;
-  return true;
-}
-
-void KeepOnSignal(int folder) {
-  if (cleanup_folder == folder) cleanup_armed = 0;
-}
-
-bool RemovesOnSignal(int folder, const char* name) {
-  return cleanup_armed != 0 && cleanup_folder == folder && std::strcmp(cleanup_name, name) == 0;
+  if (entry == nullptr || size > sizeof entry->name) return {};
+  std::memcpy(entry->name, name, size);
+  entry->directory = directory;
+  entry->armed = 1;
+  return {ReleaseSignalCleanup, static_cast<int>(entry - cleanup_entries)};
 }
 
 }  // namespace prc

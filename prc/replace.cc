@@ -1,5 +1,7 @@
 #include "prc/replace.h"
 
+#include <utility>
+
 #include "prc/process.h"
 
 namespace prc {
@@ -15,7 +17,7 @@ bool IsOwnLeftover(const FileInfo& held, const FileInfo& like) {
 // Whether `name` still leads to `file`.
 bool Leads(Folder& folder, const std::string& name, const FileInfo& file) {
   FileInfo now;
-  return folder.Inspect(name, &now) && now.SameFileAs(file);
+  return folder.InspectNoFollow(name, &now) && now.SameFileAs(file);
 }
 
 // Moves `from` to `to` as MoveNoReplace does, but only while `from` leads to `file`.
@@ -24,67 +26,97 @@ MoveResult MoveOwn(Folder& folder, const std::string& from, const std::string& t
   return Leads(folder, from, file) ? folder.MoveNoReplace(from, to) : MoveResult::kFailed;
 }
 
-// Removes `name` if it still leads to `file`; else whatever is there is not this run's.
-void RemoveOwn(Folder& folder, const std::string& name, const FileInfo& file) {
-  if (Leads(folder, name, file)) {
-    (void)folder.Remove(name);
-  } else {
-    folder.Keep(name);
-  }
+// Removes `temp`'s file at `name` if the name still leads to it; else whatever is there
+// is not this run's. The cleanup is disarmed once the name is gone or not this run's.
+void RemoveOwn(Folder& folder, const std::string& name, NewFile& temp) {
+  const SignalsHeld held;
+  if (!Leads(folder, name, temp.file->info()) || folder.Remove(name)) temp.cleanup.Disarm();
 }
 
 }  // namespace
 
 SideNames SideNamesFor(const std::string& input) { return {input + ".$$$", input + ".BAK"}; }
 
-std::unique_ptr<WritableFile> WriteTemporary(Folder& folder, const std::string& temp,
-                                             const FileInfo& like, const std::uint8_t* data,
-                                             std::size_t size) {
-  FileInfo held;
-  if (folder.Inspect(temp, &held)) {
-    if (!IsOwnLeftover(held, like) || !folder.RemoveLeftover(temp, held)) return nullptr;
+LockedInput OpenLockedInput(const std::string& path) {
+  std::string name;
+  std::unique_ptr<Folder> folder = OpenFolder(path, &name);
+  if (!folder) {
+    LockedInput input;
+    input.error = InputError::kNoFolder;
+    input.name = std::move(name);
+    return input;
   }
-  std::unique_ptr<WritableFile> file = folder.CreateNew(temp);
-  if (!file) return nullptr;
+  return LockInput(std::move(folder), std::move(name));
+}
+
+LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name) {
+  LockedInput input;
+  input.file = folder->OpenForReading(name, Links::kRefuse);
+  FileInfo now;
+  if (!input.file) {
+    input.error = InputError::kCannotOpen;
+  } else if (!input.file->LockExclusive()) {
+    input.error = InputError::kLocked;
+  } else if (!folder->InspectNoFollow(name, &now) || !now.SameFileAs(input.file->info())) {
+    input.error = InputError::kNameMoved;
+  }
+  input.folder = std::move(folder);
+  input.name = std::move(name);
+  return input;
+}
+
+NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
+                       const std::uint8_t* data, std::size_t size) {
+  FileInfo held;
+  if (folder.InspectNoFollow(temp, &held)) {
+    if (!IsOwnLeftover(held, like) || !folder.RemoveLeftover(temp, held)) return {};
+  }
+  NewFile made = folder.CreateNew(temp);
+  if (!made.file) return {};
+  WritableFile& file = *made.file;
   // Access first: the file never holds the payload with wider access than `like` has.
-  if (file->TakeAccessOf(like) && file->WriteFull(data, size) && file->Sync() && file->Close()) {
-    return file;
+  if (file.TakeAccessOf(like) && file.WriteFull(data, size) && file.Sync() && file.Close()) {
+    return made;
   }
   // Still locked, and still this run's: no other run removes a locked file.
+  const SignalsHeld held_signals;
   (void)folder.Remove(temp);
-  return nullptr;
+  made.cleanup.Disarm();
+  return {};
 }
 
 CreateResult CreateDurably(Folder& folder, const std::string& name, const FileInfo& like,
                            const std::uint8_t* data, std::size_t size) {
-  const std::string temp = SideNamesFor(name).temp;
-  const std::unique_ptr<WritableFile> file = WriteTemporary(folder, temp, like, data, size);
-  if (!file) return CreateResult::kCannotWrite;
-  switch (MoveOwn(folder, temp, name, file->info())) {
+  const std::string temp_name = SideNamesFor(name).temp;
+  NewFile temp = WriteTemporary(folder, temp_name, like, data, size);
+  if (!temp.file) return CreateResult::kCannotWrite;
+  MoveResult moved = MoveResult::kFailed;
+  {
+    const SignalsHeld held;
+    moved = MoveOwn(folder, temp_name, name, temp.file->info());
+    if (moved == MoveResult::kMoved) temp.cleanup.Disarm();
+  }
+  switch (moved) {
     case MoveResult::kMoved:
       break;
     case MoveResult::kDestinationExists:
-      RemoveOwn(folder, temp, file->info());
+      RemoveOwn(folder, temp_name, temp);
       return CreateResult::kExists;
     case MoveResult::kFailed:
-      RemoveOwn(folder, temp, file->info());
+      RemoveOwn(folder, temp_name, temp);
       return CreateResult::kCannotWrite;
   }
   if (!folder.Sync()) {
     // `name` may not survive a power cut: take it back, if it is still the file made here.
-    if (Leads(folder, name, file->info())) (void)folder.Remove(name);
+    if (Leads(folder, name, temp.file->info())) (void)folder.Remove(name);
     return CreateResult::kCannotWrite;
   }
   return CreateResult::kCreated;
 }
 
-SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo& input_info,
-                        const SideNames& names, WorkBuffer buffer, std::uint32_t payload_length) {
-  const std::unique_ptr<WritableFile> temp =
-      WriteTemporary(folder, names.temp, input_info, buffer.get() + kHeaderSize, payload_length);
-  buffer.reset();  // The payload is on disk or lost; the moves need no memory.
-  if (!temp) return SwapResult::kCannotWrite;
-
+SwapResult SwapWithBackup(Folder& folder, const std::string& input, const FileInfo& input_info,
+                          const SideNames& names, NewFile temp) {
+  if (!temp.file) return SwapResult::kCannotWrite;
   // From the first move to the folder's sync, a signal waits: the swap is never left
   // half made, and a temporary file that holds the payload on a failure stays.
   const SignalsHeld held;
@@ -92,14 +124,15 @@ SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo
     case MoveResult::kMoved:
       break;
     case MoveResult::kDestinationExists:
-      folder.Keep(names.temp);
+      temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kBackupExists;
     case MoveResult::kFailed:
-      folder.Keep(names.temp);
+      temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kMoveFailed;
   }
-  if (MoveOwn(folder, names.temp, input, temp->info()) != MoveResult::kMoved) {
-    folder.Keep(names.temp);
+  const MoveResult moved_in = MoveOwn(folder, names.temp, input, temp.file->info());
+  temp.cleanup.Disarm();  // moved in, or kept with the payload
+  if (moved_in != MoveResult::kMoved) {
     // Put the original back under its own name. Should that fail too, it stays whole
     // under the backup name, and the payload under the temp name.
     return MoveOwn(folder, names.backup, input, input_info) == MoveResult::kMoved
@@ -107,6 +140,12 @@ SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo
                : SwapResult::kRollbackFailed;
   }
   return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
+}
+
+SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo& input_info,
+                        const SideNames& names, const std::uint8_t* data, std::size_t size) {
+  return SwapWithBackup(folder, input, input_info, names,
+                        WriteTemporary(folder, names.temp, input_info, data, size));
 }
 
 }  // namespace prc

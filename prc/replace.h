@@ -1,4 +1,5 @@
-// Replacing a file with its restored form while keeping the original as a backup.
+// Replacing a file with its restored form while keeping the original as a backup, and
+// creating a file without ever replacing one: the protocol both follow, on any Folder.
 #ifndef PRC_REPLACE_H_
 #define PRC_REPLACE_H_
 
@@ -7,9 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "prc/container.h"
 #include "prc/folder.h"
-#include "prc/work_buffer.h"
 
 namespace prc {
 
@@ -22,18 +21,44 @@ struct SideNames {
 
 SideNames SideNamesFor(const std::string& input);
 
+enum class InputError {
+  kNone,
+  kNoFolder,    // the folder that holds the input cannot be opened
+  kCannotOpen,  // the input cannot be opened for reading, is a symbolic link or not a
+                // regular file
+  kLocked,      // another run holds the input's lock, or no lock can be had
+  kNameMoved,   // the name no longer leads to the file locked: another run swapped it
+};
+
+// The input of a replacement, opened and locked, with the folder that holds it.
+struct LockedInput {
+  InputError error = InputError::kNone;
+  std::unique_ptr<Folder> folder;
+  std::string name;  // the input's name inside `folder`
+  std::unique_ptr<ReadableFile> file;
+};
+
+// Opens the folder that holds `path` (see OpenFolder), then the input in it as LockInput
+// does.
+[[nodiscard]] LockedInput OpenLockedInput(const std::string& path);
+
+// Opens `name` in `folder` for reading, refusing a symbolic link (the restored file would
+// land beside it, with access only the link's target had), and takes its exclusive lock,
+// held until the file is destroyed: one run at a time works on a file. Then checks that
+// the name still leads to the file locked; else another run swapped it meanwhile. On
+// failure `error` says which step failed, and what was opened stays open in the result.
+[[nodiscard]] LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name);
+
 // Stores `size` bytes at `data` durably in a new file `temp` in `folder`, with exactly
 // the access `like` has (see WritableFile::TakeAccessOf), set before any byte is written.
 // The file is always created afresh, never written in place: a leftover at `temp` is
 // removed first, but only when it is a regular file with one name, owned by the caller,
 // not the file `like` describes, and held by no live run; anything else there fails the
 // call and is left as it was. Returns the file, written, synced and closed for writing,
-// but still locked against other runs until it is destroyed; null on failure, when a
-// file this call created is removed.
-[[nodiscard]] std::unique_ptr<WritableFile> WriteTemporary(Folder& folder, const std::string& temp,
-                                                           const FileInfo& like,
-                                                           const std::uint8_t* data,
-                                                           std::size_t size);
+// but still locked against other runs until it is destroyed, with its signal cleanup
+// armed; a null file on failure, when a file this call created is removed.
+[[nodiscard]] NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
+                                     const std::uint8_t* data, std::size_t size);
 
 enum class CreateResult {
   kCreated,      // `name` holds the bytes, durably
@@ -61,16 +86,22 @@ enum class SwapResult {
                     // as for kSwapped, but may not survive a power cut
 };
 
-// Writes the `payload_length` bytes that follow the header in `buffer` to names.temp (as
-// WriteTemporary, like the opened input `input_info`); releases `buffer`; then, with the
-// signals that end a run held back, moves `input` to names.backup and names.temp to
-// `input`, neither move ever replacing anything and each made only while its name still
-// leads to the file this run read or wrote, and syncs the folder. All names are in
-// `folder`. `payload_length` must be at most kMaxPayloadLength. The input's bytes are
-// never rewritten, only moved, and are never lost.
+// With the signals that end a run blocked, moves `input` to names.backup and `temp`, the
+// file WriteTemporary made at names.temp, to `input`, neither move ever replacing
+// anything and each made only while its name still leads to the file this run read
+// (`input_info`) or wrote; then syncs the folder. All names are in `folder`. Disarms the
+// temporary file's signal cleanup once it is moved in, or kept with the payload after a
+// failure. The input's bytes are never rewritten, only moved, and are never lost.
+// kCannotWrite when `temp` holds no file.
+[[nodiscard]] SwapResult SwapWithBackup(Folder& folder, const std::string& input,
+                                        const FileInfo& input_info, const SideNames& names,
+                                        NewFile temp);
+
+// Writes `size` bytes at `data` to names.temp (as WriteTemporary, like the opened input
+// `input_info`), then swaps it in (as SwapWithBackup).
 [[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,
                                       const FileInfo& input_info, const SideNames& names,
-                                      WorkBuffer buffer, std::uint32_t payload_length);
+                                      const std::uint8_t* data, std::size_t size);
 
 }  // namespace prc
 

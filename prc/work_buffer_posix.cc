@@ -40,13 +40,13 @@ std::uint8_t* MapAlignedBlock() {
 WorkBuffer NewWorkBuffer() {
   // A fresh anonymous mapping is zero. The buffer starts a block aligned to and as large
   // as a huge page, which the system is asked to back with one: then the whole buffer
-  // costs one page fault and one TLB entry instead of 256. That matters most on a virtual
-  // machine, where the first touch of each small page may trap to the host; there it was
-  // most of the run's own time on a RAM-backed folder. Where huge pages are not given,
-  // the block is backed by small pages as any mapping is. Populating the buffer up front
-  // costs one call instead of a page fault for every page the read then fills; a system
-  // that cannot populate on request leaves that to the read. Where the address space is
-  // too short for the aligned block, the buffer is mapped alone, populated as it is made.
+  // costs one page fault and one TLB entry instead of 256, which matters most on a
+  // virtual machine, where the first touch of each small page may trap to the host.
+  // Where huge pages are not given, the block is backed by small pages as any mapping
+  // is. Populating the buffer up front costs one call instead of a page fault for every
+  // page the read then fills; a system that cannot populate on request leaves that to
+  // the read. Where the address space is too short for the aligned block, the buffer is
+  // mapped alone, populated as it is made.
   std::uint8_t* block = MapAlignedBlock();
   if (block == nullptr) {
     return WorkBuffer(Map(kWorkBufferSize, kPopulated), WorkBufferDeleter{kWorkBufferSize});

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,8 +17,9 @@ namespace fs = std::filesystem;
 class MoveTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The process's own folder: the same cases may run at once in another process.
     dir_ = fs::temp_directory_path() /
-           ("move_test_" +
+           ("move_test_" + std::to_string(getpid()) + "_" +
             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directory(dir_);
