@@ -1249,6 +1249,16 @@ class WindowsNames(WindowsCase):
                 self.check(tree, [typed], 0, key_line(key) + b"OK." + EOL, b"",
                            {stored: plain, stored + ".BAK": GOOD})
 
+    def test_a_wildcard_in_a_name_matches_nothing(self):
+        # "?" and "*", and the system's own ">", "<" and '"', are never matched against the
+        # folder: no file of such a name can exist, so nothing is there to open.
+        for typed in ("A.PR?", "A*", "A.PR>", "A<.PRC", 'A"PRC'):
+            for tool, argv0 in ((None, None),) + (((PRCCAT, "prccat"),) if PRCCAT else ()):
+                with self.subTest(typed=typed, tool=argv0 or "unprc"):
+                    self.setUp()
+                    run = {"tool": tool, "argv0": argv0} if tool else {}
+                    self.refused({"A.PRC": GOOD}, [typed], CANNOT_OPEN, **run)
+
     def test_streams_are_refused(self):
         self.refused({"A.PRC": GOOD}, ["A.PRC:s"], CANNOT_OPEN)
         self.refused({"A.PRC": GOOD}, ["A.PRC::$DATA"], CANNOT_OPEN)
