@@ -40,6 +40,14 @@ std::string Narrow(const std::wstring& wide) {
   return NameFromUtf16(std::u16string(wide.begin(), wide.end()));
 }
 
+// Whether the error is the file system's or another program's refusal to open a folder
+// for flushing or to flush it, rather than a failure to store what was asked.
+bool Refused(DWORD error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
+         error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_SHARING_VIOLATION;
+}
+
 // Whether the error says another process holds the file for now, so a later try may work.
 bool HeldForNow(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
@@ -93,6 +101,36 @@ FileInfo InfoOf(HANDLE handle) {
   return info;
 }
 
+// One byte far past any end a file can have, locked to say "a live run holds this file":
+// readers and writers of the data are not blocked, only other lockers of that byte.
+bool LockMarkByte(HANDLE handle) {
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFFE;
+  at.OffsetHigh = 0x7FFFFFFF;
+  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// Takes the read-only mark off the file open as `handle`, which the system's removal
+// refuses; other attributes stay.
+bool ClearReadOnly(HANDLE handle) {
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) return false;
+  if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
+  const DWORD attributes = basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+  basic = FILE_BASIC_INFO{};  // times of zero are left as they are
+  basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Removes the file open as `handle`, which must have been opened with DELETE access.
+bool RemoveOpened(HANDLE handle) {
+  if (!ClearReadOnly(handle)) return false;
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof disposition) != 0;
+}
+
 // Owns one handle; closes it once.
 class Handle {
  public:
@@ -102,6 +140,11 @@ class Handle {
   ~Handle() { Close(); }
 
   [[nodiscard]] HANDLE get() const { return handle_; }
+  [[nodiscard]] HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+  void Reset(HANDLE handle) {
+    Close();
+    handle_ = handle;
+  }
   [[nodiscard]] bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   bool Close() {
     if (!valid()) return true;
@@ -126,15 +169,7 @@ class WindowsReadableFile final : public ReadableFile {
            (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   }
 
-  bool LockExclusive() override {
-    // One byte far past any end the file can have: readers of the data are not blocked,
-    // only other lockers of that byte.
-    OVERLAPPED at{};
-    at.Offset = 0xFFFFFFFE;
-    at.OffsetHigh = 0x7FFFFFFF;
-    return LockFileEx(handle_.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                      &at) != 0;
-  }
+  bool LockExclusive() override { return LockMarkByte(handle_.get()); }
 
   bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) override {
     std::size_t done = 0;
@@ -154,9 +189,12 @@ class WindowsReadableFile final : public ReadableFile {
   FileInfo info_;
 };
 
+// `handle` writes the file; `lock` holds the mark byte locked (see RemoveLeftover) from
+// creation until this object goes, after the writing handle has closed.
 class WindowsWritableFile final : public WritableFile {
  public:
-  explicit WindowsWritableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
+  WindowsWritableFile(HANDLE handle, HANDLE lock)
+      : handle_(handle), lock_(lock), info_(InfoOf(handle)) {}
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
 
@@ -194,6 +232,7 @@ class WindowsWritableFile final : public WritableFile {
 
  private:
   Handle handle_;
+  Handle lock_;
   FileInfo info_;
 };
 
@@ -239,19 +278,42 @@ class WindowsFolder final : public Folder {
   NewFile CreateNew(const std::string& name) override {
     std::wstring path;
     if (!Path(name, &path)) return {};
-    // CREATE_NEW fails on anything at the name. Opened without sharing, the file cannot
-    // be opened, moved or removed by anyone else while it is written.
+    // CREATE_NEW fails on anything at the name. Shared for reading alone, the file cannot
+    // be written, moved or removed by anyone else while it is written. A second handle,
+    // which shares everything, so that this run's own moves are not blocked, locks the mark
+    // byte before the first is closed: no other run takes the file for a leftover until
+    // the file object goes.
     constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kFlags, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    return {std::make_unique<WindowsWritableFile>(h), {}};
+    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                            CREATE_NEW, kFlags, nullptr));
+    if (!file.valid()) return {};
+    Handle lock(CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, kFlags, nullptr));
+    if (!lock.valid() || !InfoOf(lock.get()).SameFileAs(InfoOf(file.get())) ||
+        !LockMarkByte(lock.get())) {
+      (void)RemoveOpened(file.get());  // made here a moment ago: nobody else's
+      return {};
+    }
+    return {std::make_unique<WindowsWritableFile>(file.Release(), lock.Release()), {}};
   }
 
-  // A live run holds its temporary file open without sharing while it writes it, so the
-  // removal fails on it.
+  // Opens the leftover, checks that it is still the file `leftover` describes and that no
+  // live run holds its mark byte, and removes it through that same handle, so that what
+  // is checked is what is removed.
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
-    FileInfo now;
-    return InspectNoFollow(name, &now) && now.SameFileAs(leftover) && Remove(name);
+    std::wstring path;
+    if (!Path(name, &path)) return false;
+    Handle h(INVALID_HANDLE_VALUE);
+    const bool opened = Retried([&path, &h] {
+      constexpr DWORD kAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
+      constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      h.Reset(CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      return h.valid();
+    });
+    return opened && InfoOf(h.get()).SameFileAs(leftover) && LockMarkByte(h.get()) &&
+           RemoveOpened(h.get());
   }
 
   // The read-only mark, which the system's removal refuses, is taken off first, through the
@@ -270,15 +332,7 @@ class WindowsFolder final : public Folder {
         SetLastError(ERROR_DIRECTORY);
         return false;
       }
-      if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        basic.FileAttributes &= ~DWORD{FILE_ATTRIBUTE_READONLY};
-        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        if (!SetFileInformationByHandle(h.get(), FileBasicInfo, &basic, sizeof basic)) return false;
-      }
-      FILE_DISPOSITION_INFO disposition{};
-      disposition.DeleteFile = TRUE;
-      return SetFileInformationByHandle(h.get(), FileDispositionInfo, &disposition,
-                                        sizeof disposition) != 0;
+      return RemoveOpened(h.get());
     });
   }
 
@@ -287,9 +341,18 @@ class WindowsFolder final : public Folder {
     std::wstring destination;
     if (!Path(from, &source) || !Path(to, &destination)) return MoveResult::kFailed;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists and changes
-    // nothing. MOVEFILE_WRITE_THROUGH returns only once the move is on the disk.
+    // nothing. MOVEFILE_WRITE_THROUGH returns only once the move is on the disk. While
+    // another process holds `from`, the system says so before it looks at `to`: a `to`
+    // that exists ends the tries at once, as the move would fail on it anyway.
     const bool moved = Retried([&] {
-      return MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+      if (MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+      const DWORD error = GetLastError();
+      if (HeldForNow(error) && GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+      } else {
+        SetLastError(error);
+      }
+      return false;
     });
     if (moved) return MoveResult::kMoved;
     const DWORD error = GetLastError();
@@ -305,11 +368,8 @@ class WindowsFolder final : public Folder {
     Handle h(CreateFileW(prefix_.c_str(), GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!h.valid()) return true;
-    if (FlushFileBuffers(h.get())) return true;
-    const DWORD error = GetLastError();
-    return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+    if (h.valid() && FlushFileBuffers(h.get())) return true;
+    return Refused(GetLastError());
   }
 
  private:
@@ -391,12 +451,13 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   if (end == std::wstring::npos) return nullptr;
   std::wstring prefix = prefixed.substr(0, end + 1);
   std::wstring leaf = prefixed.substr(end + 1);
+  // Characters no file name may hold, among them the system's wildcards, which the look-up
+  // below would match against other files.
+  if (leaf.find_first_of(L"*?<>\"|") != std::wstring::npos) return nullptr;
   // The name as the file system holds it, so that the side files are spelled the same
-  // however it was typed. A name with a wildcard is taken as it is, never matched.
-  if (leaf.find_first_of(L"*?") == std::wstring::npos) {
-    std::wstring stored = StoredName(prefixed);
-    if (!stored.empty()) leaf = std::move(stored);
-  }
+  // however it was typed.
+  std::wstring stored = StoredName(prefixed);
+  if (!stored.empty()) leaf = std::move(stored);
   // A name with a colon names a stream inside a file, never a file of its own.
   if (leaf.find(L':') != std::wstring::npos) return nullptr;
   // FILE_LIST_DIRECTORY takes part in sharing, so without delete sharing nobody can rename

@@ -12,21 +12,21 @@ namespace {
 std::atomic<int> hold_depth{0};
 std::atomic<bool> ending{false};
 
-// The status the system's own handling gives a process that such an event ends.
+// The status a process ended by such an event gets from Windows' own handling.
 constexpr UINT kEndedByConsoleEvent = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
-// Runs on a thread of its own when the console is interrupted, broken or closed. While
-// the moves are made it waits, and the thread that makes them ends the process once they
-// are done (see ~SignalsHeld); otherwise it lets the system's handling end the process.
-// A logoff or shutdown event ends no process that is still running when it comes (a
-// service's), so it changes nothing here.
+// Runs on a thread of its own when the console is interrupted, broken or closed, and ends
+// the process with the status Windows gives, at once, or while the moves are made, after
+// them: it waits, and the thread that makes them ends the process once they are done (see
+// ~SignalsHeld). A logoff or shutdown event ends no process that is still running when it
+// comes (a service's), so it changes nothing here.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
   ending = true;
   while (hold_depth > 0) Sleep(1);
-  return FALSE;
+  ExitProcess(kEndedByConsoleEvent);
 }
 
 }  // namespace

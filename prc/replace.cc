@@ -78,7 +78,9 @@ NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& 
   if (file.TakeAccessOf(like) && file.WriteFull(data, size) && file.Sync() && file.Close()) {
     return made;
   }
-  // Still locked, and still this run's: no other run removes a locked file.
+  // Still locked, and still this run's: no other run removes a locked file. Closed first,
+  // where a file open for writing cannot be removed (Windows).
+  (void)file.Close();
   const SignalsHeld held_signals;
   (void)folder.Remove(temp);
   made.cleanup.Disarm();

@@ -1340,17 +1340,26 @@ class Windows(WindowsCase):
         self.assertEqual(moved.returncode, 1, moved.stdout)
         self.assertTree({"sub": Dir, "sub/A.PRC": RESTORED, "sub/A.PRC.BAK": GOOD})
 
-    def test_ctrl_c_during_the_moves_ends_the_run_after_them(self):
-        lay(self.root, {"A.PRC": GOOD})
+    def test_ctrl_c_ends_the_run_at_once_or_after_the_moves(self):
+        # Another process holds a file, so the run is trying again when Ctrl+C comes: the
+        # leftover temporary file before the moves, the input during them.
         if not HELPER:
             self.skipTest("no --windows-helper given")
-        status, out, _ = on_a_terminal(HELPER + ["interrupt", "A.PRC.$$$", "500"] + TOOL[-1:] +
-                                       ["A.PRC"], self.root, self.ENV)
         plain, key = restored(GOOD)
-        self.assertEqual(status, 0, out)
-        self.assertNotIn(b"OK.", out)
-        self.assertIn(b"0xC000013A", out)  # the status a Ctrl+C gives
-        self.assertTree({"A.PRC": plain, "A.PRC.BAK": GOOD})
+        rows = [  # held, what is laid, the files after
+            ("A.PRC.$$$", {"A.PRC": GOOD, "A.PRC.$$$": b"left"}, {"A.PRC": GOOD, "A.PRC.$$$": b"left"}),
+            ("A.PRC", {"A.PRC": GOOD}, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
+        ]
+        for held, tree, after in rows:
+            with self.subTest(held=held):
+                self.setUp()
+                lay(self.root, tree)
+                status, out, _ = on_a_terminal(HELPER + ["interrupt", held, "1000", "500"] +
+                                               TOOL[-1:] + ["A.PRC"], self.root, self.ENV)
+                self.assertEqual(status, 0, out)
+                self.assertNotIn(b"OK.", out)
+                self.assertIn(b"0xC000013A", out)  # the status a Ctrl+C gives
+                self.assertTree(after)
 
     def test_a_dropped_file_waits_for_enter_only_alone_on_its_console(self):
         plain, key = restored(GOOD)

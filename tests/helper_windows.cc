@@ -3,17 +3,16 @@
 //
 //   windows_helper hold PATH MILLISECONDS
 //     Opens PATH for reading without delete sharing, as a virus scanner or an indexer
-//     does, prints "held", holds it for MILLISECONDS and exits 0; exits 1 when PATH does
-//     not open.
+//     does, as soon as it can, prints "held", holds it for MILLISECONDS and exits 0;
+//     exits 1 when PATH does not open within 20 seconds.
 //
-//   windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...
+//   windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...
 //     Starts PROGRAM on this process's console (which it must have: under the emulator,
-//     a terminal), waits until PATH can be opened without delete sharing (for the tool's
-//     temporary file: once the tool has written and closed it), holds it so that the
-//     tool's move of it waits, sends the console a Ctrl+C, holds PATH MILLISECONDS
-//     longer, then waits for PROGRAM and prints its exit status in hexadecimal
-//     ("0x...") on standard output. Exits 0, or 1 when PROGRAM does not start or PATH
-//     never opens.
+//     a terminal), opens PATH without delete sharing as soon as it can, so that the tool's
+//     move or removal of it waits, sends the console a Ctrl+C BEFORE milliseconds later,
+//     holds PATH AFTER milliseconds longer, then waits for PROGRAM and prints its exit
+//     status in hexadecimal ("0x...") on standard output. Exits 0, or 1 when PROGRAM
+//     does not start or PATH never opens.
 //
 //   windows_helper attributes PATH
 //     Prints PATH's read-only and hidden attributes, as "0x..." of FILE_ATTRIBUTE_* bits.
@@ -57,8 +56,18 @@ std::wstring Quoted(const std::wstring& argument) {
   return out + L"\"";
 }
 
+// Opens `path` as OpenWithoutDeleteSharing does, trying every millisecond for 20 seconds.
+HANDLE OpenAsSoonAsPossible(const wchar_t* path) {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 20000 && held == INVALID_HANDLE_VALUE; ++tries) {
+    held = OpenWithoutDeleteSharing(path);
+    if (held == INVALID_HANDLE_VALUE) Sleep(1);
+  }
+  return held;
+}
+
 int Hold(const wchar_t* path, DWORD milliseconds) {
-  HANDLE h = OpenWithoutDeleteSharing(path);
+  HANDLE h = OpenAsSoonAsPossible(path);
   if (h == INVALID_HANDLE_VALUE) return 1;
   std::printf("held\n");
   (void)std::fflush(stdout);
@@ -67,7 +76,7 @@ int Hold(const wchar_t* path, DWORD milliseconds) {
   return 0;
 }
 
-int Interrupt(const wchar_t* path, DWORD milliseconds, int count, wchar_t** program) {
+int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
   std::wstring line;
   for (int i = 0; i < count; ++i) line += (i > 0 ? L" " : L"") + Quoted(program[i]);
   // The tool's output goes where this program's goes, also when a console is made here.
@@ -83,17 +92,13 @@ int Interrupt(const wchar_t* path, DWORD milliseconds, int count, wchar_t** prog
                       &child)) {
     return 1;
   }
-  HANDLE held = INVALID_HANDLE_VALUE;
-  for (int tries = 0; tries < 20000 && held == INVALID_HANDLE_VALUE; ++tries) {
-    held = OpenWithoutDeleteSharing(path);
-    if (held == INVALID_HANDLE_VALUE) Sleep(1);
-  }
+  HANDLE held = OpenAsSoonAsPossible(path);
   if (held == INVALID_HANDLE_VALUE) return 1;
-  Sleep(200);  // the tool is now trying its move again and again
+  Sleep(before);  // the tool is now trying its move or removal again and again
   // Every process on the console gets it; this one ignores it.
   (void)SetConsoleCtrlHandler(nullptr, TRUE);
   (void)GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-  Sleep(milliseconds);
+  Sleep(after);
   CloseHandle(held);
   WaitForSingleObject(child.hProcess, INFINITE);
   DWORD status = 0;
@@ -136,9 +141,9 @@ int wmain(int argc, wchar_t* argv[]) {
   if (argc == 4 && std::wcscmp(argv[1], L"hold") == 0) {
     return Hold(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)));
   }
-  if (argc >= 5 && std::wcscmp(argv[1], L"interrupt") == 0) {
-    return Interrupt(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argc - 4,
-                     argv + 4);
+  if (argc >= 6 && std::wcscmp(argv[1], L"interrupt") == 0) {
+    return Interrupt(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)),
+                     static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)), argc - 5, argv + 5);
   }
   if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
   if (argc == 4 && std::wcscmp(argv[1], L"set-attributes") == 0) {
@@ -148,7 +153,7 @@ int wmain(int argc, wchar_t* argv[]) {
   if (argc == 4 && std::wcscmp(argv[1], L"move") == 0) return Move(argv[2], argv[3]);
   (void)std::fprintf(stderr,
                      "usage: windows_helper hold PATH MILLISECONDS\n"
-                     "       windows_helper interrupt PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
+                     "       windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...\n"
                      "       windows_helper attributes PATH\n"
                      "       windows_helper set-attributes PATH BITS\n"
                      "       windows_helper move FROM TO\n"
