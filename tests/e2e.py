@@ -1726,6 +1726,9 @@ def keep_emulator_running(extra):
     a first run of the tool, on streams nobody waits on, waits for them to start. Returns
     the interpreter, for stop_emulator."""
     env = dict(os.environ, WINEDEBUG="-all", **extra)
+    # A first run alone makes the prefix, should it be new, before anything else starts:
+    # two programs making it at once may each say so on standard error.
+    subprocess.run(TOOL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600, env=env)
     keeper = subprocess.Popen(TOOL[:-1] + ["cmd"], stdin=subprocess.PIPE,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
     subprocess.run(TOOL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600, env=env)
