@@ -167,18 +167,13 @@ class Folder {
   [[nodiscard]] virtual bool Sync() = 0;
 };
 
-// A path split into the folder that holds it and the name inside that folder.
-struct PathParts {
-  // The folder's path, as opened: the part before the last separator ("/" for a name
-  // right under the root; Windows keeps the separator, and a drive's "C:"), or "." when
-  // the path has no separator.
-  std::string folder;
-  std::string name;  // the rest
-};
-[[nodiscard]] PathParts SplitPath(const std::string& path);
-
-// Opens the folder that holds `path` (as SplitPath says) and sets `*name` to the name
-// inside it. Null when the folder cannot be opened.
+// Opens the folder that holds `path` and sets `*name` to the name inside it. Null when
+// the folder cannot be opened. On POSIX the folder is the part of `path` before its last
+// "/" (see folder_posix.h). On Windows `path` is first read as the system reads a path
+// (relative to the current folder and drive, "." and ".." taken away, trailing dots and
+// spaces of its last part dropped), the name is spelled as the folder holds it (its long
+// name, not a short one), and a name with a character no file name may hold (a wildcard,
+// or a colon, which names a stream inside a file) opens nothing.
 [[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
 
 }  // namespace prc

@@ -1,3 +1,5 @@
+#include "prc/folder_posix.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -110,21 +110,22 @@ bool LockMarkByte(HANDLE handle) {
   return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
 }
 
-// Takes the read-only mark off the file open as `handle`, which the system's removal
-// refuses; other attributes stay.
-bool ClearReadOnly(HANDLE handle) {
+// Gives the file open as `handle` the attributes `bits` among those in `mask`; the others
+// (the archive mark a new file gets) stay as they are.
+bool SetAttributes(HANDLE handle, DWORD mask, DWORD bits) {
   FILE_BASIC_INFO basic{};
   if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) return false;
-  if ((basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
-  const DWORD attributes = basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+  const DWORD attributes = (basic.FileAttributes & ~mask) | (bits & mask);
+  if (attributes == basic.FileAttributes) return true;
   basic = FILE_BASIC_INFO{};  // times of zero are left as they are
   basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
-// Removes the file open as `handle`, which must have been opened with DELETE access.
+// Removes the file open as `handle`, which must have been opened with DELETE access. The
+// read-only mark, which the system's removal refuses, is taken off first.
 bool RemoveOpened(HANDLE handle) {
-  if (!ClearReadOnly(handle)) return false;
+  if (!SetAttributes(handle, FILE_ATTRIBUTE_READONLY, 0)) return false;
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
@@ -141,10 +142,6 @@ class Handle {
 
   [[nodiscard]] HANDLE get() const { return handle_; }
   [[nodiscard]] HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-  void Reset(HANDLE handle) {
-    Close();
-    handle_ = handle;
-  }
   [[nodiscard]] bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   bool Close() {
     if (!valid()) return true;
@@ -202,17 +199,7 @@ class WindowsWritableFile final : public WritableFile {
   // are the file's own: they are set through this handle, which stays open for writing
   // whatever they say.
   bool TakeAccessOf(const FileInfo& like) override {
-    FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(handle_.get(), FileBasicInfo, &basic, sizeof basic)) {
-      return false;
-    }
-    // The file's other attributes (the archive mark a new file gets) stay as they are.
-    const DWORD attributes =
-        (basic.FileAttributes & ~kCarriedAttributes) | (like.attributes & kCarriedAttributes);
-    if (attributes == basic.FileAttributes) return true;
-    basic = FILE_BASIC_INFO{};  // times of zero are left as they are
-    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(handle_.get(), FileBasicInfo, &basic, sizeof basic) != 0;
+    return SetAttributes(handle_.get(), kCarriedAttributes, like.attributes);
   }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
@@ -274,7 +261,7 @@ class WindowsFolder final : public Folder {
     return Path(name, &path) && InspectWith(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
   }
 
-  // A console interrupt is not caught (see process_windows.cc): the cleanup is never armed.
+  // A console event removes no file (see process_windows.cc): the cleanup is never armed.
   NewFile CreateNew(const std::string& name) override {
     std::wstring path;
     if (!Path(name, &path)) return {};
@@ -302,38 +289,14 @@ class WindowsFolder final : public Folder {
   // live run holds its mark byte, and removes it through that same handle, so that what
   // is checked is what is removed.
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
-    std::wstring path;
-    if (!Path(name, &path)) return false;
-    Handle h(INVALID_HANDLE_VALUE);
-    const bool opened = Retried([&path, &h] {
-      constexpr DWORD kAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
-      constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-      h.Reset(CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      return h.valid();
-    });
-    return opened && InfoOf(h.get()).SameFileAs(leftover) && LockMarkByte(h.get()) &&
+    const Handle h(OpenToRemove(name));
+    return h.valid() && InfoOf(h.get()).SameFileAs(leftover) && LockMarkByte(h.get()) &&
            RemoveOpened(h.get());
   }
 
-  // The read-only mark, which the system's removal refuses, is taken off first, through the
-  // handle that removes the file.
   bool Remove(const std::string& name) override {
-    std::wstring path;
-    if (!Path(name, &path)) return false;
-    return Retried([&path] {
-      constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-      Handle h(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                           kShare, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      if (!h.valid()) return false;
-      FILE_BASIC_INFO basic{};
-      if (!GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic)) return false;
-      if ((basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        SetLastError(ERROR_DIRECTORY);
-        return false;
-      }
-      return RemoveOpened(h.get());
-    });
+    const Handle h(OpenToRemove(name));
+    return h.valid() && RemoveOpened(h.get());
   }
 
   MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
@@ -380,6 +343,23 @@ class WindowsFolder final : public Folder {
     if (!Wide(name, &wide) || wide.find_first_of(L"\\/:") != std::wstring::npos) return false;
     *path = prefix_ + wide;
     return true;
+  }
+
+  // Opens `name` itself, never a directory (without FILE_FLAG_BACKUP_SEMANTICS none opens)
+  // nor what a link leads to, to be locked and removed, trying again while another process
+  // holds it. INVALID_HANDLE_VALUE on failure.
+  [[nodiscard]] HANDLE OpenToRemove(const std::string& name) const {
+    std::wstring path;
+    if (!Path(name, &path)) return INVALID_HANDLE_VALUE;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    (void)Retried([&path, &h] {
+      constexpr DWORD kAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
+      constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+      h = CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      return h != INVALID_HANDLE_VALUE;
+    });
+    return h;
   }
 
   static bool InspectWith(const std::wstring& path, DWORD flags, FileInfo* info) {
@@ -433,14 +413,6 @@ std::wstring StoredName(const std::wstring& path) {
 
 }  // namespace
 
-PathParts SplitPath(const std::string& path) {
-  // The folder part ends at the last separator, or after a drive's colon ("C:name").
-  std::string::size_type end = path.find_last_of("/\\");
-  if (end == std::string::npos && path.size() >= 2 && path[1] == ':') end = 1;
-  if (end == std::string::npos) return {".", path};
-  return {path.substr(0, end + 1), path.substr(end + 1)};
-}
-
 std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   std::wstring wide;
   if (!Wide(path, &wide) || wide.empty()) return nullptr;
@@ -451,15 +423,13 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   if (end == std::wstring::npos) return nullptr;
   std::wstring prefix = prefixed.substr(0, end + 1);
   std::wstring leaf = prefixed.substr(end + 1);
-  // Characters no file name may hold, among them the system's wildcards, which the look-up
-  // below would match against other files.
-  if (leaf.find_first_of(L"*?<>\"|") != std::wstring::npos) return nullptr;
+  // Characters no file name may hold: the system's wildcards, which the look-up below
+  // would match against other files, and the colon, which names a stream inside a file.
+  if (leaf.find_first_of(L"*?<>\"|:") != std::wstring::npos) return nullptr;
   // The name as the file system holds it, so that the side files are spelled the same
   // however it was typed.
   std::wstring stored = StoredName(prefixed);
   if (!stored.empty()) leaf = std::move(stored);
-  // A name with a colon names a stream inside a file, never a file of its own.
-  if (leaf.find(L':') != std::wstring::npos) return nullptr;
   // FILE_LIST_DIRECTORY takes part in sharing, so without delete sharing nobody can rename
   // or remove the folder while it is held; FILE_READ_ATTRIBUTES alone would not.
   HANDLE h = CreateFileW(prefix.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,

@@ -32,9 +32,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }  // namespace
 
 // Files are held by handle, never by a C stream number, so a closed standard stream
-// cannot hand its number to one, and there is no file-size limit signal. An interrupt
-// before the moves ends the process at once: the file being written is open to this
-// process alone, so it cannot be removed from the handler's thread.
+// cannot hand its number to one, and there is no file-size limit signal. A console event
+// before the moves ends the process at once: the file being written is open for writing
+// on the main thread, and a file open for writing cannot be removed from the handler's.
 void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool WindowClosesAtExit() {

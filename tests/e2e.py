@@ -198,6 +198,14 @@ class Case(unittest.TestCase):
             err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
         return p.returncode, p.stdout, err
 
+    def copies_anyone_may_run(self, *tools):
+        """Copies of the native tools given, as commands, in a folder another user may
+        enter, wherever the build lies."""
+        bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
+        self.addCleanup(shutil.rmtree, bin_dir)
+        os.chmod(bin_dir, 0o755)
+        return [[shutil.copy(tool[0], bin_dir)] for tool in tools]
+
     def need_strace(self, numbers=False):
         """Skips the case unless strace can follow the tool's own calls: a native tool,
         not one under an emulator, whose calls strace would not see; with `numbers`, one
@@ -749,11 +757,7 @@ class Hostile(Case):
         # write but not read is refused before anything is touched, as it could not be
         # synced after the moves.
         shared = 4242
-        # A copy of the tool that the other user may run, wherever the build lies.
-        bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
-        self.addCleanup(shutil.rmtree, bin_dir)
-        os.chmod(bin_dir, 0o755)
-        tool = [shutil.copy(TOOL[0], bin_dir)]
+        tool, = self.copies_anyone_may_run(TOOL)
         rows = [(0o1777, (0, shared, 0o660), [shared], (0, shared, 0o660)),
                 (0o1777, (NOBODY, shared, 0o640), [], (0, NOBODY, 0o600)),
                 (0o1777, (NOBODY, NOBODY, 0o640), [], (0, NOBODY, 0o640)),
@@ -794,10 +798,7 @@ class Hostile(Case):
         # restored payload stays under the temporary name; mkprc makes its OUT. Neither
         # is open to the input's group, which could not read the input.
         shared = 4242
-        bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
-        self.addCleanup(shutil.rmtree, bin_dir)
-        os.chmod(bin_dir, 0o755)
-        tools = [[shutil.copy(t[0], bin_dir)] for t in (TOOL, MKPRC) if t]
+        tools = self.copies_anyone_may_run(*(t for t in (TOOL, MKPRC) if t))
         lay(self.root, {"s/A.PRC": GOOD})
         os.chmod(self.root, 0o711)
         os.chmod(os.path.join(self.root, "s"), 0o1777)
@@ -1697,10 +1698,7 @@ class Reader(Case):
         tool, preexec = PRCCAT, None
         if os.geteuid() == 0:
             os.chmod(self.root, 0o755)
-            bin_dir = tempfile.mkdtemp(prefix="unprc-e2e-bin-")
-            self.addCleanup(shutil.rmtree, bin_dir)
-            os.chmod(bin_dir, 0o755)
-            tool = [shutil.copy(PRCCAT[0], bin_dir)]
+            tool, = self.copies_anyone_may_run(PRCCAT)
 
             def preexec():
                 os.setgroups([])
