@@ -503,7 +503,8 @@ def race(tool, scratch):
     root = os.path.join(scratch, "race")
     _, status, _, _, calls, _ = run(tool, sc, root, [])
     if status != 0:
-        return 0, 0, [("race", "no fault", "the clean run did not succeed")]
+        return 0, 0, {"first": 0, "second": 0, "neither": 0}, [
+            ("race", "no fault", "the clean run did not succeed")]
     positions, seen = [], {}
     for c in calls:
         seen[c.name] = seen.get(c.name, 0) + 1
