@@ -14,6 +14,7 @@ those rows as this runner checks them.
 set-group-ID and sticky dropped) and one name. Beyond the row:
 
   - an interrupted call (EINTR) is retried: the run ends as the clean run does;
+  - a failed read of the input ends in message 2, as any input that cannot be read;
   - a failure of any call whose result matters ends in status 1 (only a refused owner,
     a failed close of the input or the folder, a failed look at the temporary name and a rename
     refused for lack of the no-replace flag may pass unnoticed);
@@ -432,6 +433,8 @@ def check_run(sc, fault, before, status, out, err, calls, after):
             found.append(f"the clean run did not end in '{sc.clean}'")
         return found
     call, errno, when = fault
+    if call == "read" and errno != "EINTR" and err != CANNOT_OPEN + b"\n":
+        found.append("a failed read of the input did not end in message 2")
     mine = [c for c in calls if c.name == call]
     n = int(when.rstrip("+"))
     struck = mine[n - 1] if len(mine) >= n and mine[n - 1].injected else None
