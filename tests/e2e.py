@@ -837,11 +837,13 @@ class Hostile(Case):
         # made file's mode and list (None: none). The input's list replaces what the
         # folder's default gives a new file; with none, the default's is removed.
         named = access_list(6, 0, 0, mask=6, users=[(NOBODY, 6)])  # 0600 and NOBODY rw
+        readable = access_list(6, 4, 4, mask=6, users=[(NOBODY, 6)])  # 0644 and NOBODY rw
         folder_default = access_list(7, 5, 0, mask=7, users=[(NOBODY, 7)])
         rows = [(0o600, named, None, 0o660, named),
                 (0o640, None, folder_default, 0o640, None),
                 (0o600, named, access_list(7, 7, 7), 0o660, named),
-                (0o604, None, None, 0o604, None)]
+                (0o604, None, None, 0o604, None),
+                (0o644, readable, None, 0o664, readable)]
         try:
             os.setxattr(self.root, DEFAULT, folder_default)
         except OSError as e:
