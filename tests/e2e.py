@@ -626,12 +626,14 @@ class Hostile(Case):
                     with open(log) as f:
                         held = re.search(r"^(\d+)\s+.*\(DELAYED\)$", f.read(), re.M)
                     pid = held and int(held.group(1))
-                else:  # held on entry, the call's number shows, and its file is ours
+                else:  # held on entry to the `when`th, the call's number shows, its file ours
                     with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
                         candidate = int(f.read().split()[0])
                     with open(f"/proc/{candidate}/syscall") as f:
                         number, first, _, third = f.read().split()[:4]
-                    if number == str(SYSCALL_NUMBERS[call]) and (
+                    with open(log) as f:
+                        entered = len(re.findall(rf"^\d+\s+{call}\(", f.read(), re.M)) == when
+                    if entered and number == str(SYSCALL_NUMBERS[call]) and (
                             call not in FD_CALLS or os.readlink(
                                 f"/proc/{candidate}/fd/{int(first, 16)}").startswith(folder)) and (
                             call != "openat" or int(third, 16) & O_CREAT):
@@ -660,6 +662,9 @@ class Hostile(Case):
                 (fresh, "fsync", 1, None, signal.SIGTERM, fresh),
                 (fresh, "fsync", 1, None, signal.SIGQUIT, fresh),
                 (fresh, "write", 1, None, signal.SIGPIPE, fresh),
+                (fresh, "write", 1, None, signal.SIGRTMIN + 1, fresh),
+                (fresh, "fsync", 1, None, signal.SIGSEGV, fresh),  # sent, not a fault of its own
+                (fresh, "renameat2", 1, None, signal.SIGPROF, swapped),
                 (fresh, "renameat2", 1, None, signal.SIGTERM, swapped),
                 (fresh, "renameat2", 2, None, signal.SIGINT, swapped),
                 (fresh, "renameat2", 2, None, signal.SIGALRM, swapped),
@@ -667,7 +672,7 @@ class Hostile(Case):
                 (fresh, "renameat2", 1, "EIO", signal.SIGTERM, kept),
                 (fresh, "renameat2", 2, "EIO", signal.SIGTERM, kept)]
         for before, call, when, error, sig, after in rows:
-            with self.subTest(call=call, when=when, error=error, signal=sig.name, before=sorted(before)):
+            with self.subTest(call=call, when=when, error=error, signal=sig, before=sorted(before)):
                 self.setUp()
                 lay(self.root, before)
                 got = self.run_held(["A.PRC"], call, lambda pid: os.kill(pid, sig), when, error)
