@@ -21,6 +21,11 @@ namespace prc {
 // process_windows.cc says what.
 void PrepareProcess();
 
+// From now on a write to a pipe whose reader has gone fails instead of ending the
+// process. Called once the files are as the run will report, so that a reader that has
+// gone, as after `unprc FILE | head -c1`, no longer changes the status that says so.
+void IgnoreBrokenPipe();
+
 // While one of these lives, every signal that can be blocked is (added to the process's
 // signal mask); a signal that arrives meanwhile stays pending and is delivered when the
 // last one goes. Used so that no signal falls between two steps that must be made

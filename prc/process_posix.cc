@@ -108,6 +108,8 @@ void PrepareProcess() {
   }
 }
 
+void IgnoreBrokenPipe() { (void)std::signal(SIGPIPE, SIG_IGN); }
+
 // A terminal stays open after a program ends.
 bool WindowClosesAtExit() { return false; }
 

@@ -37,6 +37,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 // on the main thread, and a file open for writing cannot be removed from the handler's.
 void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
+// A write to a pipe whose reader has gone fails here; no signal ends the process.
+void IgnoreBrokenPipe() {}
+
 bool WindowClosesAtExit() {
   DWORD processes[2];
   const DWORD attached = GetConsoleProcessList(processes, 2);

@@ -591,7 +591,8 @@ class Hostile(Case):
     laid at its names: the scrambled bytes stay whole, nobody else's file is written, and
     a failure leaves the files as the outcome table in docs/design.md says."""
 
-    def run_held(self, args, call, action, when=1, error=None, preexec=None, tool=None):
+    def run_held(self, args, call, action, when=1, error=None, preexec=None, tool=None,
+                 out=subprocess.PIPE):
         """Runs the tool under strace, held for two seconds on entry to its `when`th
         `call` on its own files (or, when the call is to fail with `error`, just after
         it failed); runs `action(pid)` while it is held; returns status and both
@@ -611,7 +612,7 @@ class Hostile(Case):
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
             if preexec:
                 preexec()
-        p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=out,
                              stderr=subprocess.PIPE, env=env, preexec_fn=child)
         # Every call of the kind stops the tool under strace for a moment, the key line's
         # write to standard output too; only the held one is on a file in the folder.
@@ -685,6 +686,14 @@ class Hostile(Case):
         got = self.run_held(["A.PRC"], "fsync", lambda pid: os.kill(pid, signal.SIGHUP),
                             preexec=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
         self.assertEqual(got, (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
+
+    def test_a_reader_gone_by_the_moves_changes_no_status(self):
+        lay(self.root, {"A.PRC": GOOD})  # unprc A.PRC | head -c1
+        reader, writer = os.pipe()
+        got = self.run_held(["A.PRC"], "renameat2", lambda _: os.close(reader), out=writer)
+        os.close(writer)
+        self.assertEqual(got, (0, None, b""))
         self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
 
     def test_a_run_that_opened_the_file_before_another_restored_it(self):
