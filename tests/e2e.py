@@ -1568,6 +1568,7 @@ class Reader(Case):
             ([], b"\x04\x00\x00", 1, b"", ABNORMAL + EOL),
             (["-", "-"], GOOD, 1, RESTORED, ABNORMAL + EOL),  # the second finds it ended
             (["A", "-", "A"], container(b"in"), 0, RESTORED + b"in" + RESTORED, b""),
+            (["-", "-"], GOOD + container(b"next"), 0, RESTORED + b"next", b""),  # one each
         ]
         for args, stdin, status, out, err in rows:
             with self.subTest(args=args, stdin=len(stdin)):
