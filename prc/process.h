@@ -9,7 +9,9 @@ namespace prc {
 
 // Readies the process for a run; call it first, once. Afterwards:
 //  - the standard streams are open: any that was closed is opened on the null device,
-//    so no file the run opens can take a stream's number and receive its output;
+//    so no file the run opens can take a stream's number and receive its output. It is
+//    opened for the other direction (a closed input for writing, a closed output for
+//    reading), so that reading a closed input or writing to a closed output still fails;
 //  - a file-size limit makes a write fail with an error instead of ending the process;
 //  - a signal whose default action ends the process (every one that can be caught but
 //    the file-size limit's: interrupt, terminate, hang-up, a broken pipe, the timers,

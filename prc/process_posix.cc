@@ -86,9 +86,11 @@ SignalCleanupEntry* FreeSignalCleanupEntry() {
 
 void PrepareProcess() {
   // open() takes the lowest free file descriptor, so each closed stream is filled in order.
+  // Opened the other way round, the null device holds the number without serving the
+  // stream: a read of a closed input and a write to a closed output still fail.
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    const int null = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
     if (null >= 0 && null != fd) close(null);
   }
   (void)std::signal(SIGXFSZ, SIG_IGN);

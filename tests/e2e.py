@@ -1569,11 +1569,13 @@ class Reader(Case):
             (["-", "-"], GOOD, 1, RESTORED, ABNORMAL + EOL),  # the second finds it ended
             (["A", "-", "A"], container(b"in"), 0, RESTORED + b"in" + RESTORED, b""),
             (["-", "-"], GOOD + container(b"next"), 0, RESTORED + b"next", b""),  # one each
-        ]
-        for args, stdin, status, out, err in rows:
-            with self.subTest(args=args, stdin=len(stdin)):
+        ] + NATIVE * [(["A"], b"", 1, b"", CANNOT_WRITE + EOL, 1),  # standard output closed
+                      (["-"], b"", 1, b"", CANNOT_OPEN + EOL, 0)]  # standard input closed
+        for args, stdin, status, out, err, *closed in rows:
+            with self.subTest(args=args, stdin=len(stdin), closed=closed):
                 self.setUp()
-                self.reads({"A": GOOD}, args, status, out, err, stdin=stdin)
+                self.reads({"A": GOOD}, args, status, out, err, stdin=stdin,
+                           preexec=lambda: closed and os.close(closed[0]))
 
     def test_files_that_cannot_be_read_are_reported_in_turn(self):
         bad = [({}, "absent", CANNOT_OPEN), ({}, "", CANNOT_OPEN), ({}, "NUL", CANNOT_OPEN),
