@@ -129,7 +129,8 @@ SwapResult SwapWithBackup(Folder& folder, const std::string& input, const FileIn
       temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kBackupExists;
     case MoveResult::kFailed:
-      temp.cleanup.Disarm();  // kept: it holds the payload
+      // Nothing has moved: the temporary file goes, as on every failure before the moves.
+      RemoveOwn(folder, names.temp, temp);
       return SwapResult::kMoveFailed;
   }
   const MoveResult moved_in = MoveOwn(folder, names.temp, input, temp.file->info());

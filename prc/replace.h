@@ -79,7 +79,8 @@ enum class SwapResult {
   kSwapped,         // `input` holds the payload, names.backup the original; no temp file
   kCannotWrite,     // the payload could not be stored: `input` untouched, no backup made
   kBackupExists,    // the backup name was taken: `input` and it untouched; temp holds payload
-  kMoveFailed,      // a move failed: the original back under `input`; temp holds payload
+  kMoveFailed,      // a move failed: the original back under `input`; temp removed when
+                    // the first move failed, else it holds the payload
   kRollbackFailed,  // the second move and the move back failed: the original under
                     // names.backup, the payload under names.temp
   kNotDurable,      // both moves made, but the folder could not be synced: the files are
@@ -89,10 +90,12 @@ enum class SwapResult {
 // With the signals that end a run blocked, moves `input` to names.backup and `temp`, the
 // file WriteTemporary made at names.temp, to `input`, neither move ever replacing
 // anything and each made only while its name still leads to the file this run read
-// (`input_info`) or wrote; then syncs the folder. All names are in `folder`. Disarms the
-// temporary file's signal cleanup once it is moved in, or kept with the payload after a
-// failure. The input's bytes are never rewritten, only moved, and are never lost.
-// kCannotWrite when `temp` holds no file.
+// (`input_info`) or wrote; then syncs the folder. All names are in `folder`. A first move
+// that fails has moved nothing, and the temporary file is removed, as before the moves;
+// it is kept with the payload beside an existing backup, or once the first move is made.
+// Disarms the temporary file's signal cleanup once it is moved in, removed or kept. The
+// input's bytes are never rewritten, only moved, and are never lost. kCannotWrite when
+// `temp` holds no file.
 [[nodiscard]] SwapResult SwapWithBackup(Folder& folder, const std::string& input,
                                         const FileInfo& input_info, const SideNames& names,
                                         NewFile temp);

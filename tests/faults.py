@@ -216,7 +216,8 @@ ROWS = {
     # Where a destination is reserved and neither the rename over it nor its removal (or
     # the look that shows it is still the reservation) can be made, the empty
     # reservation stays. Only admitted when the trace shows such a call refused.
-    "backup name's reservation left": {FILE: ["original"], BACKUP: ["empty"], TEMP: ["payload"]},
+    "backup name's reservation left": {FILE: ["original"], BACKUP: ["empty"],
+                                       TEMP: ["absent", "payload"]},
     "file name's reservation left": {FILE: ["empty"], BACKUP: ["original"], TEMP: ["payload"]},
     # Another run that locked the new temporary file before this one could is left to
     # remove it. Only admitted when that lock was refused as held.
