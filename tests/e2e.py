@@ -715,9 +715,15 @@ class Hostile(Case):
                 (TOOL, ["A.PRC"], "A.PRC", {"A.PRC": GOOD}, key_line(GOOD_KEY),
                  {"A.PRC": other, "away": GOOD}),
                 (MKPRC, ["P", "X"], "X.$$$", {"P": b"plain"}, b"",
-                 {"P": b"plain", "X.$$$": other, "away": container(b"plain")})]
-        for tool, args, name, before, out, after in rows:
-            with self.subTest(tool=os.path.basename(tool[-1]) if tool else None, swapped=name):
+                 {"P": b"plain", "X.$$$": other, "away": container(b"plain")}),
+                (TOOL, ["A.PRC"], "A.PRC", {"A.PRC": GOOD}, key_line(GOOD_KEY),
+                 {"A.PRC": other, "away": GOOD}, "renameat2", 1),  # just before each rename
+                (TOOL, ["A.PRC"], "A.PRC.$$$", {"A.PRC": GOOD}, key_line(GOOD_KEY),
+                 {"A.PRC": GOOD, "A.PRC.$$$": other, "away": RESTORED}, "renameat2", 2),
+                (TOOL, ["A.PRC"], "A.PRC.$$$", {"A.PRC": GOOD, "A.PRC.$$$": b"left"}, key_line(GOOD_KEY),
+                 {"A.PRC": GOOD, "A.PRC.$$$": other, "away": b"left"}, "flock", 2)]  # a leftover's
+        for tool, args, name, before, out, after, *held in rows:
+            with self.subTest(tool=os.path.basename(tool[-1]) if tool else None, swapped=name, at=held):
                 if not tool:
                     self.skipTest("no --mkprc given")
                 self.setUp()
@@ -727,7 +733,8 @@ class Hostile(Case):
                     os.rename(os.path.join(self.root, name), os.path.join(self.root, "away"))
                     with open(os.path.join(self.root, name), "wb") as f:
                         f.write(other)
-                got = self.run_held(args, "fsync", swap, tool=tool)
+                call, when = held or ("fsync", 1)
+                got = self.run_held(args, call, swap, when, tool=tool)
                 self.assertEqual(got, (1, out, CANNOT_WRITE + EOL))
                 self.assertTree(after)
 
