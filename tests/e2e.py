@@ -547,7 +547,7 @@ NOBODY = 65534  # the unprivileged user and group of Debian and most Linux syste
 
 # System-call numbers on x86-64, to see where a held run stands.
 SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat2": 316,
-                   "openat": 257}
+                   "openat": 257, "renameat": 264}
 FD_CALLS = ("write", "fchmod", "fsync", "flock")  # whose first argument is the file
 O_CREAT = 0o100  # an openat that creates: its third argument's flag
 
@@ -1188,6 +1188,27 @@ class NoLinkFileSystem(Case):
                 # Nothing else in the backing folder either, such as a hidden stand-in
                 # for a file removed while open.
                 self.assertEqual(tree_differences(snapshot(os.path.join(self.backing, str(n))), after), [])
+
+    def test_a_run_held_at_a_reservation(self):
+        # Each row: the call held at, what is done then, the status, the files after, and
+        # after a second run. A file put in a reservation's place is never replaced.
+        def swap(_):
+            os.rename(os.path.join(self.root, "A.PRC.BAK"), os.path.join(self.root, "away"))
+            lay(self.root, {"A.PRC.BAK": b"theirs"})
+        kill, killed = (lambda pid: os.kill(pid, signal.SIGKILL)), -signal.SIGKILL
+        rows = [("flock", 3, swap, 1, {"A.PRC": GOOD, "A.PRC.BAK": b"theirs", "away": b""}, None),
+                ("renameat", 1, kill, killed, {"A.PRC": GOOD, "A.PRC.BAK": b"", "A.PRC.$$$": RESTORED},
+                 {"A.PRC": RESTORED, "A.PRC.BAK": GOOD}),
+                ("renameat", 2, kill, killed, {"A.PRC": b"", "A.PRC.BAK": GOOD, "A.PRC.$$$": RESTORED}, None)]
+        for call, when, action, status, after, again in rows:
+            with self.subTest(call=call, when=when):
+                self.root = os.path.join(self.mount, f"{call}{when}")
+                lay(self.root, {"A.PRC": GOOD})
+                self.assertEqual(Hostile.run_held(self, ["A.PRC"], call, action, when)[0], status)
+                self.assertTree(after)
+                if again:
+                    self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
+                    self.assertTree(again)
 
 
 OLD_TIME = 10**18  # 2001-09-09 in nanoseconds: times no run of the tool can give

@@ -172,8 +172,8 @@ def expect(what, name, sc, before):
         return Entry(sc.original, sc.mode, 2 if "two names" in what else 1, before[FILE].number)
     if what.startswith("payload"):
         return Entry(sc.payload, sc.permissions, 2 if "two names" in what else 1, None)
-    if what == "empty":  # a file created and left before anything else was done to it
-        return Entry(b"", 0o600, 1, None)
+    if what in ("empty", "new"):  # a reservation, or a temporary file, left as created
+        return Entry(b"", 0o200 if what == "empty" else 0o600, 1, None)
     raise ValueError(what)
 
 
@@ -222,7 +222,7 @@ ROWS = {
     # Another run that locked the new temporary file before this one could is left to
     # remove it. Only admitted when that lock was refused as held.
     "temporary file left to the run that locked it": {FILE: ["original"], BACKUP: ["before"],
-                                                      TEMP: ["empty"]},
+                                                      TEMP: ["new"]},
 }
 UNLINKS_REFUSED_ROWS = ["first move half made, unlinks refused",
                         "second move half made, unlinks refused"]
@@ -420,7 +420,9 @@ def check_run(sc, fault, before, status, out, err, calls, after):
     unlinks_refused = sum(c.injected for c in calls if c.name == "unlinkat")
     temp, folder = temp_fd(calls), folder_fd(calls)
     admitted = []
-    if any(c.injected and c.name in ("unlinkat", "newfstatat") for c in calls):
+    # A reservation is left too where its lock was refused as held: the holder removes it.
+    if any(c.injected and c.name in ("unlinkat", "newfstatat") for c in calls) or (
+            fault and fault[:2] == ("flock", "EAGAIN")):
         admitted += RESERVATION_ROWS
     if fault and fault[:2] == ("flock", "EAGAIN") and any(
             c.injected and c.name == "flock" and c.fd() == temp for c in calls):
