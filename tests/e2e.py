@@ -1402,6 +1402,11 @@ class Windows(WindowsCase):
         self.assertEqual(status, 0, out)
         self.assertNotIn(b"Enter", out)
         self.assertTree(after)
+        # On a console without a window, as Task Scheduler starts it: nobody could press Enter.
+        self.setUp()
+        lay(self.root, {"A.PRC": GOOD})
+        self.assertEqual(self.helper("hidden", TOOL[-1], "A.PRC"), "0x00000000")
+        self.assertTree(after)
 
 
 class WindowsCodePage932(WindowsNames):

@@ -14,6 +14,12 @@
 //     status in hexadecimal ("0x...") on standard output. Exits 0, or 1 when PROGRAM
 //     does not start or PATH never opens.
 //
+//   windows_helper hidden PROGRAM [ARGUMENT]...
+//     Starts PROGRAM as Task Scheduler and programs that hide the console start it: on a
+//     console of its own that has no window (CREATE_NO_WINDOW), whose streams are its own.
+//     Prints its exit status ("0x...") once it ends, or "still running" when it has not
+//     ended within 20 seconds, and then ends it. Exits 0, or 1 when PROGRAM does not start.
+//
 //   windows_helper attributes PATH
 //     Prints PATH's read-only and hidden attributes, as "0x..." of FILE_ATTRIBUTE_* bits.
 //
@@ -76,9 +82,15 @@ int Hold(const wchar_t* path, DWORD milliseconds) {
   return 0;
 }
 
-int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
+// The command line that runs the `count` words at `program`.
+std::wstring CommandLine(int count, wchar_t** program) {
   std::wstring line;
   for (int i = 0; i < count; ++i) line += (i > 0 ? L" " : L"") + Quoted(program[i]);
+  return line;
+}
+
+int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
+  std::wstring line = CommandLine(count, program);
   // The tool's output goes where this program's goes, also when a console is made here.
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -104,6 +116,26 @@ int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t
   DWORD status = 0;
   GetExitCodeProcess(child.hProcess, &status);
   std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  return 0;
+}
+
+int Hidden(int count, wchar_t** program) {
+  std::wstring line = CommandLine(count, program);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &child)) {
+    return 1;
+  }
+  DWORD status = 0;
+  if (WaitForSingleObject(child.hProcess, 20000) == WAIT_OBJECT_0 &&
+      GetExitCodeProcess(child.hProcess, &status)) {
+    std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  } else {
+    std::printf("still running\n");
+    (void)TerminateProcess(child.hProcess, 1);
+  }
   return 0;
 }
 
@@ -145,6 +177,7 @@ int wmain(int argc, wchar_t* argv[]) {
     return Interrupt(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)),
                      static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)), argc - 5, argv + 5);
   }
+  if (argc >= 3 && std::wcscmp(argv[1], L"hidden") == 0) return Hidden(argc - 2, argv + 2);
   if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
   if (argc == 4 && std::wcscmp(argv[1], L"set-attributes") == 0) {
     return SetAttributes(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 16)));
@@ -154,6 +187,7 @@ int wmain(int argc, wchar_t* argv[]) {
   (void)std::fprintf(stderr,
                      "usage: windows_helper hold PATH MILLISECONDS\n"
                      "       windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...\n"
+                     "       windows_helper hidden PROGRAM [ARGUMENT]...\n"
                      "       windows_helper attributes PATH\n"
                      "       windows_helper set-attributes PATH BITS\n"
                      "       windows_helper move FROM TO\n"
