@@ -1,4 +1,6 @@
 #define WIN32_LEAN_AND_MEAN
+#include "prc/folder_windows.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -38,14 +40,6 @@ bool Wide(const std::string& name, std::wstring* wide) {
 
 std::string Narrow(const std::wstring& wide) {
   return NameFromUtf16(std::u16string(wide.begin(), wide.end()));
-}
-
-// Whether the error is the file system's or another program's refusal to open a folder
-// for flushing or to flush it, rather than a failure to store what was asked.
-bool Refused(DWORD error) {
-  return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
-         error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-         error == ERROR_SHARING_VIOLATION;
 }
 
 // Whether the error says another process holds the file for now, so a later try may work.
@@ -324,15 +318,16 @@ class WindowsFolder final : public Folder {
                : MoveResult::kFailed;
   }
 
-  // The moves were written through; this also flushes the folder itself where the file
-  // system allows it. One that cannot flush a folder (it refuses the handle or the call)
-  // has nothing more to give.
+  // The moves were written through; this also flushes the folder itself. The handle asks
+  // only for the right to add a file, which every run that got this far has used, and
+  // shares everything, so no right or sharing of its own can stand in the way. A file
+  // system that offers no flush of a folder has nothing more to give.
   bool Sync() override {
-    Handle h(CreateFileW(prefix_.c_str(), GENERIC_READ | GENERIC_WRITE,
+    Handle h(CreateFileW(prefix_.c_str(), FILE_ADD_FILE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (h.valid() && FlushFileBuffers(h.get())) return true;
-    return Refused(GetLastError());
+    return FolderFlushNotOffered(GetLastError());
   }
 
  private:
@@ -412,6 +407,14 @@ std::wstring StoredName(const std::wstring& path) {
 }
 
 }  // namespace
+
+// The codes of STATUS_INVALID_DEVICE_REQUEST and STATUS_NOT_IMPLEMENTED (a driver without
+// the call), STATUS_NOT_SUPPORTED and STATUS_INVALID_PARAMETER (a driver or a server that
+// takes no flush of a folder).
+bool FolderFlushNotOffered(std::uint32_t error) {
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER;
+}
 
 std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   std::wstring wide;
