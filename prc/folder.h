@@ -113,22 +113,16 @@ enum class MoveResult {
   kFailed,             // any other failure; nothing was changed.
 };
 
-// Whether opening a name goes through a symbolic link to the file it leads to.
-enum class Links {
-  kFollow,  // read what the link leads to, as cat(1) does
-  kRefuse,  // a link is not the file named: the open fails
-};
-
 class Folder {
  public:
   virtual ~Folder() = default;
 
-  // Opens `name` for reading, with its access list. A symbolic link is followed or
-  // refused as `links` says; never blocks, not even on a FIFO; fails, leaving nothing
-  // open, when what it opened is not a regular file. The check is made on the opened
-  // file, not the name. Null on failure.
-  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name,
-                                                                     Links links) = 0;
+  // Opens `name` for reading, with its access list, as the input of a replacement: a
+  // symbolic link is refused, as it is not the file to replace. Never blocks, not even on
+  // a FIFO; fails, leaving nothing open, when what it opened is not a regular file. The
+  // check is made on the opened file, not the name. Null on failure. (A reader that
+  // changes nothing opens a file with OpenToRead instead.)
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) = 0;
 
   // Looks at what `name` itself is: a symbolic link is described as the link, never
   // followed. False when nothing is there or it cannot be looked at.
@@ -175,6 +169,15 @@ class Folder {
 // name, not a short one), and a name with a character no file name may hold (a wildcard,
 // or a colon, which names a stream inside a file) opens nothing.
 [[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
+
+// Opens the file at `path` for reading, with its access list, as a program that only reads
+// it (prccat, mkprc's PLAIN) needs it: by its path alone, never opening or looking through
+// the folder that holds it, so that a folder that may be entered but not listed stands no
+// more in the way than it does for cat(1). A symbolic link is followed. Never blocks, not
+// even on a FIFO; fails, leaving nothing open, when what it opened is not a regular file.
+// On Windows `path` is read as OpenFolder reads it, and a name with a character no file
+// name may hold opens nothing. Null on failure.
+[[nodiscard]] std::unique_ptr<ReadableFile> OpenToRead(const std::string& path);
 
 }  // namespace prc
 

@@ -18,6 +18,9 @@
 namespace prc {
 namespace {
 
+// What a handle shares when it should stand in nobody's way.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Each ReadFile or WriteFile call moves at most this much, well inside a DWORD.
 constexpr std::size_t kChunk = std::size_t{1} << 30;
 
@@ -225,19 +228,14 @@ class WindowsFolder final : public Folder {
   // name, so the folder that is held is the folder that is used.
   WindowsFolder(std::wstring prefix, HANDLE handle) : prefix_(std::move(prefix)), handle_(handle) {}
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links links) override {
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
     std::wstring path;
     if (!Path(name, &path)) return nullptr;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
-    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const auto open = [&path](DWORD flags) {
-      return std::make_unique<WindowsReadableFile>(
-          CreateFileW(path.c_str(), GENERIC_READ, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
+      return std::make_unique<WindowsReadableFile>(CreateFileW(
+          path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
     };
-    if (links == Links::kFollow) {
-      auto file = open(FILE_ATTRIBUTE_NORMAL);
-      return file->info().regular ? std::move(file) : nullptr;
-    }
     // Opened itself, a link or junction is not a plain file and is refused. Any other
     // reparse point is opened again as a file is, so that its own driver gives the data,
     // and used only when that is still the same file.
@@ -268,9 +266,8 @@ class WindowsFolder final : public Folder {
     Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                             CREATE_NEW, kFlags, nullptr));
     if (!file.valid()) return {};
-    Handle lock(CreateFileW(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, kFlags, nullptr));
+    Handle lock(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, kFlags,
+                            nullptr));
     if (!lock.valid() || !InfoOf(lock.get()).SameFileAs(InfoOf(file.get())) ||
         !LockMarkByte(lock.get())) {
       (void)RemoveOpened(file.get());  // made here a moment ago: nobody else's
@@ -323,9 +320,8 @@ class WindowsFolder final : public Folder {
   // shares everything, so no right or sharing of its own can stand in the way. A file
   // system that offers no flush of a folder has nothing more to give.
   bool Sync() override {
-    Handle h(CreateFileW(prefix_.c_str(), FILE_ADD_FILE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    Handle h(CreateFileW(prefix_.c_str(), FILE_ADD_FILE, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (h.valid() && FlushFileBuffers(h.get())) return true;
     return FolderFlushNotOffered(GetLastError());
   }
@@ -349,8 +345,7 @@ class WindowsFolder final : public Folder {
     HANDLE h = INVALID_HANDLE_VALUE;
     (void)Retried([&path, &h] {
       constexpr DWORD kAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
-      constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-      h = CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
+      h = CreateFileW(path.c_str(), kAccess, kShareAll, nullptr, OPEN_EXISTING,
                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
       return h != INVALID_HANDLE_VALUE;
     });
@@ -358,9 +353,8 @@ class WindowsFolder final : public Folder {
   }
 
   static bool InspectWith(const std::wstring& path, DWORD flags, FileInfo* info) {
-    Handle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+    Handle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
     if (!h.valid()) return false;
     *info = InfoOf(h.get());
     return true;
@@ -406,6 +400,22 @@ std::wstring StoredName(const std::wstring& path) {
   return found.cFileName;
 }
 
+// `path` read as the system reads a path (FullPath), with the "\\?\" prefix (Prefixed),
+// and where its last part, the file's name, begins in it. False when it is no path, or
+// that name holds a character no file name may: the system's wildcards, which a look-up
+// would match against other files, or the colon, which names a stream inside a file.
+bool ReadPath(const std::string& path, std::wstring* prefixed, std::wstring::size_type* name_at) {
+  std::wstring wide;
+  if (!Wide(path, &wide) || wide.empty()) return false;
+  const std::wstring full = FullPath(wide);
+  if (full.empty()) return false;
+  *prefixed = Prefixed(full);
+  const std::wstring::size_type end = prefixed->find_last_of(L'\\');
+  if (end == std::wstring::npos) return false;
+  *name_at = end + 1;
+  return prefixed->find_first_of(L"*?<>\"|:", *name_at) == std::wstring::npos;
+}
+
 }  // namespace
 
 // The codes of STATUS_INVALID_DEVICE_REQUEST and STATUS_NOT_IMPLEMENTED (a driver without
@@ -417,18 +427,11 @@ bool FolderFlushNotOffered(std::uint32_t error) {
 }
 
 std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
-  std::wstring wide;
-  if (!Wide(path, &wide) || wide.empty()) return nullptr;
-  const std::wstring full = FullPath(wide);
-  if (full.empty()) return nullptr;
-  const std::wstring prefixed = Prefixed(full);
-  const std::wstring::size_type end = prefixed.find_last_of(L'\\');
-  if (end == std::wstring::npos) return nullptr;
-  std::wstring prefix = prefixed.substr(0, end + 1);
-  std::wstring leaf = prefixed.substr(end + 1);
-  // Characters no file name may hold: the system's wildcards, which the look-up below
-  // would match against other files, and the colon, which names a stream inside a file.
-  if (leaf.find_first_of(L"*?<>\"|:") != std::wstring::npos) return nullptr;
+  std::wstring prefixed;
+  std::wstring::size_type name_at = 0;
+  if (!ReadPath(path, &prefixed, &name_at)) return nullptr;
+  std::wstring prefix = prefixed.substr(0, name_at);
+  std::wstring leaf = prefixed.substr(name_at);
   // The name as the file system holds it, so that the side files are spelled the same
   // however it was typed.
   std::wstring stored = StoredName(prefixed);
@@ -441,6 +444,17 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   *name = Narrow(leaf);
   return std::make_unique<WindowsFolder>(std::move(prefix), h);
+}
+
+// The file alone is opened, by its full path: no folder handle, no look-up of its name.
+std::unique_ptr<ReadableFile> OpenToRead(const std::string& path) {
+  std::wstring prefixed;
+  std::wstring::size_type name_at = 0;
+  if (!ReadPath(path, &prefixed, &name_at)) return nullptr;
+  auto file = std::make_unique<WindowsReadableFile>(CreateFileW(prefixed.c_str(), GENERIC_READ,
+                                                                kShareAll, nullptr, OPEN_EXISTING,
+                                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file->info().regular ? std::move(file) : nullptr;
 }
 
 }  // namespace prc

@@ -51,7 +51,7 @@ LockedInput OpenLockedInput(const std::string& path) {
 
 LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name) {
   LockedInput input;
-  input.file = folder->OpenForReading(name, Links::kRefuse);
+  input.file = folder->OpenForReading(name);
   FileInfo now;
   if (!input.file) {
     input.error = InputError::kCannotOpen;

@@ -1714,18 +1714,19 @@ class Reader(Case):
     @posix_only
     def test_a_locked_file_in_a_folder_nobody_may_write(self):
         # Another process's exclusive lock does not stop prccat; it takes none of its own,
-        # and writes nothing, so a folder and file that may only be read are enough. As
-        # root, whom no permission bits stop, it runs as another user.
+        # writes nothing and opens the file alone, so a file that may only be read, in a
+        # folder that may be entered but neither listed nor written, is enough; for mkprc's
+        # PLAIN too. As root, whom no permission bits stop, it runs as another user.
         import fcntl
         tree = {"ro/A.PRC": GOOD}
         before = self.laid(tree)
         os.chmod(os.path.join(self.root, "ro/A.PRC"), 0o444)
-        os.chmod(os.path.join(self.root, "ro"), 0o555)
+        os.chmod(os.path.join(self.root, "ro"), 0o711)
         self.addCleanup(os.chmod, os.path.join(self.root, "ro"), 0o755)
-        tool, preexec = PRCCAT, None
+        (tool, *mkprc), preexec = [PRCCAT] + [MKPRC] * bool(MKPRC), None
         if os.geteuid() == 0:
             os.chmod(self.root, 0o755)
-            tool, = self.copies_anyone_may_run(PRCCAT)
+            tool, *mkprc = self.copies_anyone_may_run(tool, *mkprc)
 
             def preexec():
                 os.setgroups([])
@@ -1736,6 +1737,13 @@ class Reader(Case):
             fcntl.flock(held, fcntl.LOCK_EX)
             got = self.run_prccat(["ro/A.PRC"], preexec=preexec, tool=tool)
             self.assertEqual(got, (0, RESTORED, b""))
+            out = tempfile.mkdtemp(prefix="unprc-e2e-out-")
+            self.addCleanup(shutil.rmtree, out)
+            os.chmod(out, 0o777)
+            for maker in mkprc:
+                self.assertEqual(self.run_tool(["ro/A.PRC", out + "/OUT"], argv0="mkprc",
+                                               preexec=preexec, tool=maker), (0, b"", b""))
+                self.assertEqual(snapshot(out), {"OUT": container(GOOD)})
             # The lock was held throughout: a second exclusive one is refused.
             with open(os.path.join(self.root, "ro/A.PRC"), "rb") as again:
                 with self.assertRaises(BlockingIOError):

@@ -42,7 +42,7 @@ class FakeFolder final : public Folder {
     return contents;
   }
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links /*links*/) override {
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
     const auto found = names_.find(name);
     if (Fails("open " + name) || found == names_.end()) return nullptr;
     return std::make_unique<Readable>(this, name, found->second);
