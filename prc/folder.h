@@ -165,9 +165,11 @@ class Folder {
 // the folder cannot be opened. On POSIX the folder is the part of `path` before its last
 // "/" (see folder_posix.h). On Windows `path` is first read as the system reads a path
 // (relative to the current folder and drive, "." and ".." taken away, trailing dots and
-// spaces of its last part dropped), the name is spelled as the folder holds it (its long
-// name, not a short one), and a name with a character no file name may hold (a wildcard,
-// or a colon, which names a stream inside a file) opens nothing.
+// spaces of its last part dropped), the name is spelled as the file system reports it for
+// the file the path opens (its long name, not a short one, in its own case: in a
+// case-sensitive folder, never another file's spelling), and a name with a character no
+// file name may hold (a wildcard, or a colon, which names a stream inside a file) opens
+// nothing.
 [[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
 
 // Opens the file at `path` for reading, with its access list, as a program that only reads

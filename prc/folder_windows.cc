@@ -364,21 +364,28 @@ class WindowsFolder final : public Folder {
   Handle handle_;
 };
 
+// What a system call writes into a buffer of characters it is given the size of, when it
+// returns the length written, or the size it needs (its terminating zero included) when the
+// buffer is too small, or 0 on failure. Empty on failure.
+template <typename Call>
+std::wstring Written(Call call) {
+  std::wstring text(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = call(text.data(), static_cast<DWORD>(text.size()));
+    if (size == 0) return {};
+    const bool fits = size < text.size();
+    text.resize(size);
+    if (fits) return text;
+  }
+}
+
 // The system's full path for `path`, read as the system reads a path: relative to the
 // current folder and drive, "." and ".." taken away, every "/" made "\", and trailing dots
 // and spaces of the last part dropped. Empty on failure.
 std::wstring FullPath(const std::wstring& path) {
-  std::wstring full(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD size =
-        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (size == 0) return {};
-    if (size < full.size()) {
-      full.resize(size);
-      return full;
-    }
-    full.resize(size);  // the size it needs, its terminating zero included
-  }
+  return Written([&path](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+  });
 }
 
 // The same path with the "\\?\" prefix, which lifts the length limit and every other
@@ -389,15 +396,20 @@ std::wstring Prefixed(const std::wstring& full) {
   return L"\\\\?\\" + full;
 }
 
-// The last part of `path` as the file system holds it: its long name, where `path` gives
-// a short (8.3) one. Empty when nothing is there.
+// The name of the file at `path` as the file system holds it, as a handle to that very file
+// reports it: its long name, not a short (8.3) one, in the case it was given, and in a
+// case-sensitive folder the file the name opens, never another spelled alike. Empty when
+// nothing is there or its name cannot be had.
 std::wstring StoredName(const std::wstring& path) {
-  WIN32_FIND_DATAW found{};
-  HANDLE search =
-      FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return {};
-  (void)FindClose(search);
-  return found.cFileName;
+  const Handle h(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.valid()) return {};
+  const std::wstring final = Written([&h](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(h.get(), buffer, size,
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
+  });
+  const std::wstring::size_type slash = final.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : final.substr(slash + 1);
 }
 
 // `path` read as the system reads a path (FullPath), with the "\\?\" prefix (Prefixed),
@@ -431,18 +443,17 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   std::wstring::size_type name_at = 0;
   if (!ReadPath(path, &prefixed, &name_at)) return nullptr;
   std::wstring prefix = prefixed.substr(0, name_at);
-  std::wstring leaf = prefixed.substr(name_at);
-  // The name as the file system holds it, so that the side files are spelled the same
-  // however it was typed.
-  std::wstring stored = StoredName(prefixed);
-  if (!stored.empty()) leaf = std::move(stored);
   // FILE_LIST_DIRECTORY takes part in sharing, so without delete sharing nobody can rename
-  // or remove the folder while it is held; FILE_READ_ATTRIBUTES alone would not.
+  // or remove the folder while it is held; FILE_READ_ATTRIBUTES alone would not. Opened
+  // first: a path whose folder does not open (a device's, such as \\.\COM1) opens nothing.
   HANDLE h = CreateFileW(prefix.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  *name = Narrow(leaf);
+  // The name as the file system holds it, so that the side files are spelled the same
+  // however it was typed.
+  const std::wstring stored = StoredName(prefixed);
+  *name = Narrow(stored.empty() ? prefixed.substr(name_at) : stored);
   return std::make_unique<WindowsFolder>(std::move(prefix), h);
 }
 
