@@ -351,7 +351,8 @@ class PosixFolder final : public Folder {
     return Retry([&] { return unlinkat(fd_, name.c_str(), 0); }) == 0;
   }
 
-  MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
+  MoveResult MoveNoReplace(const std::string& from, const std::string& to,
+                           const OpenFile* /*file*/) override {
     // A move made in two or three steps is never left half made by a signal.
     const SignalsHeld held;
     return Move(from.c_str(), to.c_str());

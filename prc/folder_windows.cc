@@ -4,8 +4,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "prc/folder.h"
 #include "prc/utf16.h"
@@ -27,8 +30,9 @@ constexpr std::size_t kChunk = std::size_t{1} << 30;
 // The marks a restored file takes over from its input.
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
 
-// How long a move or a removal is tried again while another process (a virus scanner, an
-// indexer, a backup) holds the file for a moment, and how long it waits between tries.
+// How long the input's open and a removal are tried again while another process (a virus
+// scanner, an indexer, a backup) holds the file for a moment, and how long it waits
+// between tries.
 constexpr DWORD kRetryMilliseconds = 2000;
 constexpr DWORD kRetryPauseMilliseconds = 50;
 
@@ -45,21 +49,27 @@ std::string Narrow(const std::wstring& wide) {
   return NameFromUtf16(std::u16string(wide.begin(), wide.end()));
 }
 
-// Whether the error says another process holds the file for now, so a later try may work.
+// Whether the error says another process holds the file for now, so a later try to remove
+// it may work.
 bool HeldForNow(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
          error == ERROR_ACCESS_DENIED;
 }
 
-// Calls `step` until it succeeds, or fails for a reason other than a file held for now, or
-// the time for tries is up. The last call's result, with its error left for GetLastError.
+// Whether the error says another process has the file open in a way that a later try to
+// open it may not meet.
+bool SharedForNow(DWORD error) { return error == ERROR_SHARING_VIOLATION; }
+
+// Calls `step` until it succeeds, or fails with an error `again` does not take for one of
+// the moment, or the time for tries is up. The last call's result, with its error left for
+// GetLastError.
 template <typename Step>
-bool Retried(Step step) {
+bool Retried(Step step, bool (*again)(DWORD)) {
   const ULONGLONG until = GetTickCount64() + kRetryMilliseconds;
   for (;;) {
     if (step()) return true;
     const DWORD error = GetLastError();
-    if (!HeldForNow(error) || GetTickCount64() >= until) {
+    if (!again(error) || GetTickCount64() >= until) {
       SetLastError(error);
       return false;
     }
@@ -156,6 +166,7 @@ class WindowsReadableFile final : public ReadableFile {
   explicit WindowsReadableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
+  [[nodiscard]] HANDLE handle() const { return handle_.get(); }
 
   [[nodiscard]] bool IsReparsePoint() const {
     BY_HANDLE_FILE_INFORMATION data{};
@@ -183,14 +194,14 @@ class WindowsReadableFile final : public ReadableFile {
   FileInfo info_;
 };
 
-// `handle` writes the file; `lock` holds the mark byte locked (see RemoveLeftover) from
-// creation until this object goes, after the writing handle has closed.
+// `handle` writes the file, holds its mark byte locked (see RemoveLeftover) and moves it (see
+// MoveNoReplace): it stays open until this object goes.
 class WindowsWritableFile final : public WritableFile {
  public:
-  WindowsWritableFile(HANDLE handle, HANDLE lock)
-      : handle_(handle), lock_(lock), info_(InfoOf(handle)) {}
+  explicit WindowsWritableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
+  [[nodiscard]] HANDLE handle() const { return handle_.get(); }
 
   // Access comes from the folder's inherited access list. The read-only and hidden marks
   // are the file's own: they are set through this handle, which stays open for writing
@@ -212,13 +223,22 @@ class WindowsWritableFile final : public WritableFile {
 
   bool Sync() override { return FlushFileBuffers(handle_.get()) != 0; }
 
-  bool Close() override { return handle_.Close(); }
+  // Closing the handle would report nothing that Sync did not, and it is kept: see the
+  // class.
+  bool Close() override { return true; }
 
  private:
   Handle handle_;
-  Handle lock_;
   FileInfo info_;
 };
+
+// The handle through which this folder opened or created `file`; INVALID_HANDLE_VALUE for
+// any other.
+HANDLE HandleOf(const OpenFile* file) {
+  if (const auto* read = dynamic_cast<const WindowsReadableFile*>(file)) return read->handle();
+  if (const auto* made = dynamic_cast<const WindowsWritableFile*>(file)) return made->handle();
+  return INVALID_HANDLE_VALUE;
+}
 
 class WindowsFolder final : public Folder {
  public:
@@ -228,22 +248,37 @@ class WindowsFolder final : public Folder {
   // name, so the folder that is held is the folder that is used.
   WindowsFolder(std::wstring prefix, HANDLE handle) : prefix_(std::move(prefix)), handle_(handle) {}
 
+  // Opened with DELETE access, to be moved through this handle, and without delete
+  // sharing: nobody else can move or remove the file while it is held, and since this
+  // handle may delete it, nobody can open it without delete sharing either, as a process
+  // that would block its move must. Such a process that holds it already is waited for a
+  // moment.
   std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
     std::wstring path;
     if (!Path(name, &path)) return nullptr;
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open at all.
     const auto open = [&path](DWORD flags) {
-      return std::make_unique<WindowsReadableFile>(CreateFileW(
-          path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+      HANDLE h = INVALID_HANDLE_VALUE;
+      (void)Retried(
+          [&path, &h, flags] {
+            h = CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, flags, nullptr);
+            return h != INVALID_HANDLE_VALUE;
+          },
+          SharedForNow);
+      return std::make_unique<WindowsReadableFile>(h);
     };
     // Opened itself, a link or junction is not a plain file and is refused. Any other
     // reparse point is opened again as a file is, so that its own driver gives the data,
-    // and used only when that is still the same file.
+    // and used only when that is still the same file; the first handle is closed first,
+    // as it shares no deletion with the second.
     auto file = open(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (!file->info().regular) return nullptr;
     if (!file->IsReparsePoint()) return file;
+    const FileInfo itself = file->info();
+    file.reset();
     auto followed = open(FILE_ATTRIBUTE_NORMAL);
-    if (!followed->info().regular || !followed->info().SameFileAs(file->info())) return nullptr;
+    if (!followed->info().regular || !followed->info().SameFileAs(itself)) return nullptr;
     return followed;
   }
 
@@ -257,23 +292,21 @@ class WindowsFolder final : public Folder {
   NewFile CreateNew(const std::string& name) override {
     std::wstring path;
     if (!Path(name, &path)) return {};
-    // CREATE_NEW fails on anything at the name. Shared for reading alone, the file cannot
-    // be written, moved or removed by anyone else while it is written. A second handle,
-    // which shares everything, so that this run's own moves are not blocked, locks the mark
-    // byte before the first is closed: no other run takes the file for a leftover until
-    // the file object goes.
-    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                            CREATE_NEW, kFlags, nullptr));
+    // CREATE_NEW fails on anything at the name. The one handle writes the file, locks its
+    // mark byte, so that no other run takes it for a leftover, and moves it: it stays open
+    // until the file object goes. Shared for reading and deletion alone: nobody else can
+    // write the file, and since this handle may delete it, nobody can open it without
+    // delete sharing, as a process that would block its move must. A removal (this run's,
+    // when something fails) takes effect once the handle closes.
+    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) return {};
-    Handle lock(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, kFlags,
-                            nullptr));
-    if (!lock.valid() || !InfoOf(lock.get()).SameFileAs(InfoOf(file.get())) ||
-        !LockMarkByte(lock.get())) {
-      (void)RemoveOpened(file.get());  // made here a moment ago: nobody else's
+    if (!LockMarkByte(file.get())) {
+      (void)RemoveOpened(file.get());  // another run took it for a leftover first
       return {};
     }
-    return {std::make_unique<WindowsWritableFile>(file.Release(), lock.Release()), {}};
+    return {std::make_unique<WindowsWritableFile>(file.Release()), {}};
   }
 
   // Opens the leftover, checks that it is still the file `leftover` describes and that no
@@ -290,32 +323,38 @@ class WindowsFolder final : public Folder {
     return h.valid() && RemoveOpened(h.get());
   }
 
-  MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
-    std::wstring source;
+  // The file open as `file`'s handle is renamed through it (FileRenameInfo), in one call
+  // that no other process can make wait: none holds the file against it (see
+  // OpenForReading and CreateNew). Without ReplaceIfExists the call fails when `to` exists
+  // and changes nothing. It takes the destination as the system's own path ("\??\").
+  MoveResult MoveNoReplace(const std::string& /*from*/, const std::string& to,
+                           const OpenFile* file) override {
+    HANDLE handle = HandleOf(file);
     std::wstring destination;
-    if (!Path(from, &source) || !Path(to, &destination)) return MoveResult::kFailed;
-    // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists and changes
-    // nothing. MOVEFILE_WRITE_THROUGH returns only once the move is on the disk. While
-    // another process holds `from`, the system says so before it looks at `to`: a `to`
-    // that exists ends the tries at once, as the move would fail on it anyway.
-    const bool moved = Retried([&] {
-      if (MoveFileExW(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
-      const DWORD error = GetLastError();
-      if (HeldForNow(error) && GetFileAttributesW(destination.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-      } else {
-        SetLastError(error);
-      }
-      return false;
-    });
-    if (moved) return MoveResult::kMoved;
+    if (handle == INVALID_HANDLE_VALUE || !Path(to, &destination) ||
+        destination.rfind(L"\\\\?\\", 0) != 0) {
+      return MoveResult::kFailed;
+    }
+    destination.replace(0, 4, L"\\??\\");
+    const std::size_t bytes = destination.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + bytes +
+                                      sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(bytes);
+    std::memcpy(rename->FileName, destination.data(), bytes);
+    if (SetFileInformationByHandle(handle, FileRenameInfo, rename,
+                                   static_cast<DWORD>(buffer.size()))) {
+      return MoveResult::kMoved;
+    }
     const DWORD error = GetLastError();
     return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
                ? MoveResult::kDestinationExists
                : MoveResult::kFailed;
   }
 
-  // The moves were written through; this also flushes the folder itself. The handle asks
+  // Flushes the folder itself, and with it the moves made in it. The handle asks
   // only for the right to add a file, which every run that got this far has used, and
   // shares everything, so no right or sharing of its own can stand in the way. A file
   // system that offers no flush of a folder has nothing more to give.
@@ -343,12 +382,14 @@ class WindowsFolder final : public Folder {
     std::wstring path;
     if (!Path(name, &path)) return INVALID_HANDLE_VALUE;
     HANDLE h = INVALID_HANDLE_VALUE;
-    (void)Retried([&path, &h] {
-      constexpr DWORD kAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
-      h = CreateFileW(path.c_str(), kAccess, kShareAll, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-      return h != INVALID_HANDLE_VALUE;
-    });
+    (void)Retried(
+        [&path, &h] {
+          constexpr DWORD kAccess = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
+          h = CreateFileW(path.c_str(), kAccess, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+          return h != INVALID_HANDLE_VALUE;
+        },
+        HeldForNow);
     return h;
   }
 

@@ -1318,32 +1318,41 @@ class Windows(WindowsCase):
         if not HELPER:
             self.skipTest("no --windows-helper given")
         plain, key = restored(GOOD)
-        original = {"A.PRC": GOOD}
-        rows = [  # held, for how long, and the files after
-            ("A.PRC", 1000, 0, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
-            ("A.PRC.$$$", 1000, 0, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
-            # Held past the tries: the first move fails, the payload stays beside the input.
-            ("A.PRC", 4000, 1, {"A.PRC": GOOD, "A.PRC.$$$": plain}),
+        original, swapped = {"A.PRC": GOOD}, {"A.PRC": plain, "A.PRC.BAK": GOOD}
+        ok = (0, key_line(key) + b"OK." + EOL, b"")
+        rows = [  # held, for how long, by a scanner during the run (else from before it),
+            # what the run says, and the files after
+            ("A.PRC", 1000, False, ok, swapped),
+            ("A.PRC.$$$", 1000, False, ok, swapped),
+            # Held past the tries: the input is not opened, and nothing is made.
+            ("A.PRC", 4000, False, (1, b"", CANNOT_OPEN + EOL), original),
+            # A scanner that opens the temporary file the moment it can never gets it: the
+            # run holds it from its creation to its move, which it cannot make wait.
+            ("A.PRC.$$$", 3000, True, ok, swapped),
         ]
-        for held, milliseconds, status, after in rows:
-            with self.subTest(held=held, milliseconds=milliseconds):
+        for held, milliseconds, scanner, outcome, after in rows:
+            with self.subTest(held=held, milliseconds=milliseconds, scanner=scanner):
                 self.setUp()
-                lay(self.root, dict(original, **{"A.PRC.$$$": b"left"}) if held == "A.PRC.$$$"
-                    else original)
+                lay(self.root, dict(original, **{"A.PRC.$$$": b"left"})
+                    if held == "A.PRC.$$$" and not scanner else original)
+                if scanner:
+                    got = self.helper("scan", held, str(milliseconds), TOOL[-1], "A.PRC")
+                    status, out, _ = outcome
+                    self.assertEqual(got, (out + b"0x%08X" % status + EOL + b"held 0").decode())
+                    self.assertTree(after)
+                    continue
                 holder = subprocess.Popen(HELPER + ["hold", held, str(milliseconds)], cwd=self.root,
                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                           env=dict(os.environ, WINEDEBUG="-all", **self.ENV))
                 self.addCleanup(holder.stdout.close)
                 self.addCleanup(holder.wait, 60)
                 self.assertEqual(holder.stdout.readline().strip(), b"held")
-                got = self.run_tool(["A.PRC"])
-                out = key_line(key) + (b"OK." + EOL if status == 0 else b"")
-                self.assertEqual(got, (status, out, b"" if status == 0 else CANNOT_WRITE + EOL))
+                self.assertEqual(self.run_tool(["A.PRC"]), outcome)
                 holder.wait(60)
                 self.assertTree(after)
 
     def test_the_folder_is_held_for_the_whole_run(self):
-        # While the run waits on its first move (another process holds the file), another
+        # While the run waits to open its input (another process holds the file), another
         # program cannot rename or remove the folder the run works in.
         if not HELPER:
             self.skipTest("no --windows-helper given")
@@ -1365,13 +1374,13 @@ class Windows(WindowsCase):
 
     def test_ctrl_c_ends_the_run_at_once_or_after_the_moves(self):
         # Another process holds a file, so the run is trying again when Ctrl+C comes: the
-        # leftover temporary file before the moves, the input during them.
+        # leftover temporary file's removal, or the input's open. No other process can make
+        # the moves themselves wait, so none can hold a run there for an event to come.
         if not HELPER:
             self.skipTest("no --windows-helper given")
-        plain, key = restored(GOOD)
         rows = [  # held, what is laid, the files after
             ("A.PRC.$$$", {"A.PRC": GOOD, "A.PRC.$$$": b"left"}, {"A.PRC": GOOD, "A.PRC.$$$": b"left"}),
-            ("A.PRC", {"A.PRC": GOOD}, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
+            ("A.PRC", {"A.PRC": GOOD}, {"A.PRC": GOOD}),
         ]
         for held, tree, after in rows:
             with self.subTest(held=held):

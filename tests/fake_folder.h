@@ -73,7 +73,8 @@ class FakeFolder final : public Folder {
     return names_.erase(name) != 0;
   }
 
-  MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
+  MoveResult MoveNoReplace(const std::string& from, const std::string& to,
+                           const OpenFile* /*file*/) override {
     const auto found = names_.find(from);
     if (Fails("move " + from + " " + to) || found == names_.end()) return MoveResult::kFailed;
     if (names_.count(to) != 0) return MoveResult::kDestinationExists;

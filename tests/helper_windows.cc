@@ -14,6 +14,13 @@
 //     status in hexadecimal ("0x...") on standard output. Exits 0, or 1 when PROGRAM
 //     does not start or PATH never opens.
 //
+//   windows_helper scan PATH MILLISECONDS PROGRAM [ARGUMENT]...
+//     Starts PROGRAM as interrupt does and, until it ends, opens PATH without delete
+//     sharing whenever it can, trying without pause, as a virus scanner opens a file the
+//     moment it appears, holding it MILLISECONDS each time. Then prints PROGRAM's exit
+//     status ("0x...") and how often PATH was held ("held N"). Exits 0, or 1 when PROGRAM
+//     does not start.
+//
 //   windows_helper hidden PROGRAM [ARGUMENT]...
 //     Starts PROGRAM as Task Scheduler and programs that hide the console start it: on a
 //     console of its own that has no window (CREATE_NO_WINDOW), whose streams are its own.
@@ -89,7 +96,9 @@ std::wstring CommandLine(int count, wchar_t** program) {
   return line;
 }
 
-int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
+// Starts the `count` words at `program` on this process's console and streams; false when
+// it does not start.
+bool Start(int count, wchar_t** program, PROCESS_INFORMATION* child) {
   std::wstring line = CommandLine(count, program);
   // The tool's output goes where this program's goes, also when a console is made here.
   STARTUPINFOW startup{};
@@ -98,12 +107,21 @@ int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        child) != 0;
+}
 
+// Waits for `child` to end and prints its exit status.
+void PrintStatus(const PROCESS_INFORMATION& child) {
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(child.hProcess, &status);
+  std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+}
+
+int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
   PROCESS_INFORMATION child{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &child)) {
-    return 1;
-  }
+  if (!Start(count, program, &child)) return 1;
   HANDLE held = OpenAsSoonAsPossible(path);
   if (held == INVALID_HANDLE_VALUE) return 1;
   Sleep(before);  // the tool is now trying its move or removal again and again
@@ -112,10 +130,26 @@ int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t
   (void)GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
   Sleep(after);
   CloseHandle(held);
-  WaitForSingleObject(child.hProcess, INFINITE);
-  DWORD status = 0;
-  GetExitCodeProcess(child.hProcess, &status);
-  std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  PrintStatus(child);
+  return 0;
+}
+
+int Scan(const wchar_t* path, DWORD milliseconds, int count, wchar_t** program) {
+  PROCESS_INFORMATION child{};
+  if (!Start(count, program, &child)) return 1;
+  int times = 0;
+  while (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT) {
+    HANDLE held = OpenWithoutDeleteSharing(path);
+    if (held == INVALID_HANDLE_VALUE) {
+      Sleep(0);  // and again at once: a window of a moment is enough
+      continue;
+    }
+    ++times;
+    Sleep(milliseconds);
+    CloseHandle(held);
+  }
+  PrintStatus(child);
+  std::printf("held %d\n", times);
   return 0;
 }
 
@@ -177,6 +211,10 @@ int wmain(int argc, wchar_t* argv[]) {
     return Interrupt(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)),
                      static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)), argc - 5, argv + 5);
   }
+  if (argc >= 5 && std::wcscmp(argv[1], L"scan") == 0) {
+    return Scan(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argc - 4,
+                argv + 4);
+  }
   if (argc >= 3 && std::wcscmp(argv[1], L"hidden") == 0) return Hidden(argc - 2, argv + 2);
   if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
   if (argc == 4 && std::wcscmp(argv[1], L"set-attributes") == 0) {
@@ -187,6 +225,7 @@ int wmain(int argc, wchar_t* argv[]) {
   (void)std::fprintf(stderr,
                      "usage: windows_helper hold PATH MILLISECONDS\n"
                      "       windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...\n"
+                     "       windows_helper scan PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
                      "       windows_helper hidden PROGRAM [ARGUMENT]...\n"
                      "       windows_helper attributes PATH\n"
                      "       windows_helper set-attributes PATH BITS\n"

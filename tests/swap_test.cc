@@ -121,7 +121,7 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
     const LockedInput input = LockInput(std::move(owned), file);
     EXPECT_EQ(input.error, row.input);
     if (input.error == InputError::kNone) {
-      EXPECT_EQ(WriteAndSwap(*input.folder, input.name, input.file->info(), SideNamesFor(file),
+      EXPECT_EQ(WriteAndSwap(*input.folder, input.name, *input.file, SideNamesFor(file),
                              PayloadBytes(), PayloadSize()),
                 row.result);
     }
