@@ -108,6 +108,35 @@ FileInfo InfoOf(HANDLE handle) {
   return info;
 }
 
+// Whether the file system that holds the file open as `handle` is known to keep no access
+// lists (FAT, exFAT).
+bool KeepsNoAccessLists(HANDLE handle) {
+  DWORD flags = 0;
+  return GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & FILE_PERSISTENT_ACLS) == 0;
+}
+
+// Reads into `*list` the discretionary access list of the file open as `handle` (which
+// needs READ_CONTROL) with its control flags, whether it is protected from inheritance
+// among them: a self-relative security descriptor that holds nothing else. Empty where the
+// file system keeps no lists. False when it cannot be read.
+bool ReadAccessList(HANDLE handle, std::string* list) {
+  list->clear();
+  if (KeepsNoAccessLists(handle)) return true;
+  DWORD size = 0;
+  (void)GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  while (size > 0) {
+    list->resize(size);
+    if (GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, list->data(), size, &size)) {
+      list->resize(GetSecurityDescriptorLength(list->data()));
+      return true;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;  // else it grew meanwhile
+  }
+  list->clear();
+  return false;
+}
+
 // One byte far past any end a file can have, locked to say "a live run holds this file":
 // readers and writers of the data are not blocked, only other lockers of that byte.
 bool LockMarkByte(HANDLE handle) {
@@ -168,6 +197,10 @@ class WindowsReadableFile final : public ReadableFile {
   [[nodiscard]] const FileInfo& info() const override { return info_; }
   [[nodiscard]] HANDLE handle() const { return handle_.get(); }
 
+  // Adds to info() what the file carries beyond its bytes and attributes: its access list.
+  // False when that cannot be read.
+  [[nodiscard]] bool ReadCarried() { return ReadAccessList(handle_.get(), &info_.access_list); }
+
   [[nodiscard]] bool IsReparsePoint() const {
     BY_HANDLE_FILE_INFORMATION data{};
     return GetFileInformationByHandle(handle_.get(), &data) &&
@@ -203,10 +236,18 @@ class WindowsWritableFile final : public WritableFile {
   [[nodiscard]] const FileInfo& info() const override { return info_; }
   [[nodiscard]] HANDLE handle() const { return handle_.get(); }
 
-  // Access comes from the folder's inherited access list. The read-only and hidden marks
-  // are the file's own: they are set through this handle, which stays open for writing
-  // whatever they say.
+  // `like`'s access list replaces the one the folder passed on, as it stands: its entries,
+  // inherited or not, and its flags. SetKernelObjectSecurity stores it so, where
+  // SetSecurityInfo would work the inherited entries out afresh from the folder. None is
+  // set where `like` has none or the file system keeps none. The owner stays this
+  // process's user. The read-only and hidden marks are the file's own too: they are set
+  // through this handle, which stays open for writing whatever they say.
   bool TakeAccessOf(const FileInfo& like) override {
+    std::string list = like.access_list;
+    if (!list.empty() && !KeepsNoAccessLists(handle_.get()) &&
+        !SetKernelObjectSecurity(handle_.get(), DACL_SECURITY_INFORMATION, list.data())) {
+      return false;
+    }
     return SetAttributes(handle_.get(), kCarriedAttributes, like.attributes);
   }
 
@@ -274,12 +315,13 @@ class WindowsFolder final : public Folder {
     // as it shares no deletion with the second.
     auto file = open(FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
     if (!file->info().regular) return nullptr;
-    if (!file->IsReparsePoint()) return file;
-    const FileInfo itself = file->info();
-    file.reset();
-    auto followed = open(FILE_ATTRIBUTE_NORMAL);
-    if (!followed->info().regular || !followed->info().SameFileAs(itself)) return nullptr;
-    return followed;
+    if (file->IsReparsePoint()) {
+      const FileInfo itself = file->info();
+      file.reset();
+      file = open(FILE_ATTRIBUTE_NORMAL);
+      if (!file->info().regular || !file->info().SameFileAs(itself)) return nullptr;
+    }
+    return file->ReadCarried() ? std::move(file) : nullptr;
   }
 
   bool InspectNoFollow(const std::string& name, FileInfo* info) override {
@@ -292,13 +334,14 @@ class WindowsFolder final : public Folder {
   NewFile CreateNew(const std::string& name) override {
     std::wstring path;
     if (!Path(name, &path)) return {};
-    // CREATE_NEW fails on anything at the name. The one handle writes the file, locks its
-    // mark byte, so that no other run takes it for a leftover, and moves it: it stays open
+    // CREATE_NEW fails on anything at the name. The one handle sets the file's access
+    // list, writes it, locks its mark byte, so that no other run takes it for a leftover,
+    // and moves it: it stays open
     // until the file object goes. Shared for reading and deletion alone: nobody else can
     // write the file, and since this handle may delete it, nobody can open it without
     // delete sharing, as a process that would block its move must. A removal (this run's,
     // when something fails) takes effect once the handle closes.
-    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) return {};
@@ -506,7 +549,7 @@ std::unique_ptr<ReadableFile> OpenToRead(const std::string& path) {
   auto file = std::make_unique<WindowsReadableFile>(CreateFileW(prefixed.c_str(), GENERIC_READ,
                                                                 kShareAll, nullptr, OPEN_EXISTING,
                                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file->info().regular ? std::move(file) : nullptr;
+  return file->info().regular && file->ReadCarried() ? std::move(file) : nullptr;
 }
 
 }  // namespace prc

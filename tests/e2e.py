@@ -1295,17 +1295,20 @@ class WindowsNames(WindowsCase):
 
 class Windows(WindowsCase):
     """The rest of the Windows build as Windows users meet it: the read-only and hidden
-    marks; another process holding a file or the folder for a moment; Ctrl+C during the
+    marks and the access list; another process holding a file or the folder for a moment; Ctrl+C during the
     moves; a file dropped on the program."""
 
-    def test_read_only_and_hidden_marks_are_carried(self):
+    def test_read_only_and_hidden_marks_and_access_are_carried(self):
+        # Wine gives a file the access list its mode says, and keeps a list that is set.
         read_only, hidden = 0x1, 0x2
-        for marks in (0, read_only, hidden, read_only | hidden):
-            with self.subTest(marks=marks):
+        for marks, mode in ((0, 0o600), (read_only, 0o640), (hidden, 0o644),
+                            (read_only | hidden, 0o600)):
+            with self.subTest(marks=marks, mode=oct(mode)):
                 self.setUp()
                 # A leftover temporary file with the marks too: it is removed all the same.
                 lay(self.root, {"A.PRC": GOOD, "A.PRC.$$$": b"left", "p": b"plain"})
                 for name in ("A.PRC", "A.PRC.$$$", "p"):
+                    os.chmod(os.path.join(self.root, name), mode)
                     self.helper("set-attributes", name, "%x" % marks)
                 self.assertEqual(self.run_tool(["A.PRC"]), (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
                 self.assertEqual(self.run_tool(["p", "B.PRC"], tool=MKPRC), (0, b"", b""))
@@ -1313,6 +1316,8 @@ class Windows(WindowsCase):
                                  "B.PRC": container(b"plain")})
                 for name in ("A.PRC", "A.PRC.BAK", "B.PRC"):
                     self.assertEqual(self.helper("attributes", name), "0x%X" % marks, name)
+                for made, like in (("A.PRC", "A.PRC.BAK"), ("B.PRC", "p")):
+                    self.assertEqual(self.helper("access", made), self.helper("access", like), made)
 
     def test_a_file_held_for_a_moment_by_another_process(self):
         if not HELPER:

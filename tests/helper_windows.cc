@@ -30,6 +30,10 @@
 //   windows_helper attributes PATH
 //     Prints PATH's read-only and hidden attributes, as "0x..." of FILE_ATTRIBUTE_* bits.
 //
+//   windows_helper access PATH
+//     Prints PATH's discretionary access list with its control flags, in the system's
+//     string form (SDDL).
+//
 //   windows_helper set-attributes PATH BITS
 //     Sets PATH's attributes to BITS (hexadecimal FILE_ATTRIBUTE_* bits; 0 for none).
 //
@@ -40,6 +44,8 @@
 //     Prints PATH with each part in its short (8.3) form, in UTF-8.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// Needs windows.h first.
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -180,6 +186,25 @@ int Attributes(const wchar_t* path) {
   return 0;
 }
 
+int Access(const wchar_t* path) {
+  HANDLE h = CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  DWORD size = 0;
+  (void)GetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::string descriptor(size, '\0');
+  wchar_t* text = nullptr;
+  if (size == 0 ||
+      !GetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return 1;
+  }
+  std::printf("%ls\n", text);
+  LocalFree(text);
+  CloseHandle(h);
+  return 0;
+}
+
 int SetAttributes(const wchar_t* path, DWORD bits) {
   return SetFileAttributesW(path, bits != 0 ? bits : FILE_ATTRIBUTE_NORMAL) ? 0 : 1;
 }
@@ -217,6 +242,7 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   if (argc >= 3 && std::wcscmp(argv[1], L"hidden") == 0) return Hidden(argc - 2, argv + 2);
   if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
+  if (argc == 3 && std::wcscmp(argv[1], L"access") == 0) return Access(argv[2]);
   if (argc == 4 && std::wcscmp(argv[1], L"set-attributes") == 0) {
     return SetAttributes(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 16)));
   }
@@ -228,6 +254,7 @@ int wmain(int argc, wchar_t* argv[]) {
                      "       windows_helper scan PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
                      "       windows_helper hidden PROGRAM [ARGUMENT]...\n"
                      "       windows_helper attributes PATH\n"
+                     "       windows_helper access PATH\n"
                      "       windows_helper set-attributes PATH BITS\n"
                      "       windows_helper move FROM TO\n"
                      "       windows_helper short PATH\n");
