@@ -41,9 +41,16 @@ struct FileInfo {
   // The file's own marks that travel with it where the platform has them (Windows: the
   // read-only and hidden attributes, as FILE_ATTRIBUTE_* bits); zero elsewhere.
   std::uint32_t attributes = 0;
-  // The file's access list beyond its permission bits, as the system stores it; empty when
-  // it has none or the platform keeps none. Filled in only for a file opened for reading.
+  // The file's access list beyond its permission bits, as the system stores it (Windows: a
+  // self-relative security descriptor holding the discretionary list alone, with its control
+  // flags); empty when it has none or the platform keeps none. Filled in only for a file
+  // opened for reading.
   std::string access_list;
+  // Where the file came from, as the system marks a downloaded file (Windows: the bytes of
+  // its Zone.Identifier stream, which make the system warn before it is opened); empty when
+  // it has none or the platform keeps no such mark. Filled in only for a file opened for
+  // reading.
+  std::string origin_mark;
 
   [[nodiscard]] bool SameFileAs(const FileInfo& other) const {
     return device == other.device && number == other.number;
@@ -83,7 +90,8 @@ class WritableFile : public OpenFile {
   // refused owner or group is not an error; a failure to set the access list or the
   // permission bits is. Where the file system keeps no access lists, the permission bits
   // say no more than the list allowed. Does nothing, successfully, where the platform
-  // keeps none of these.
+  // keeps none of these. Then gives the file `like`'s origin mark, where the file system
+  // keeps one.
   [[nodiscard]] virtual bool TakeAccessOf(const FileInfo& like) = 0;
 
   // Writes all `size` bytes, retrying interrupted writes. False on an error or a short

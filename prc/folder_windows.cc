@@ -108,12 +108,12 @@ FileInfo InfoOf(HANDLE handle) {
   return info;
 }
 
-// Whether the file system that holds the file open as `handle` is known to keep no access
-// lists (FAT, exFAT).
-bool KeepsNoAccessLists(HANDLE handle) {
+// Whether the file system that holds the file open as `handle` is known to lack `feature`:
+// FILE_PERSISTENT_ACLS (FAT and exFAT keep no access lists) or FILE_NAMED_STREAMS.
+bool Lacks(HANDLE handle, DWORD feature) {
   DWORD flags = 0;
   return GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-         (flags & FILE_PERSISTENT_ACLS) == 0;
+         (flags & feature) == 0;
 }
 
 // Reads into `*list` the discretionary access list of the file open as `handle` (which
@@ -122,7 +122,7 @@ bool KeepsNoAccessLists(HANDLE handle) {
 // file system keeps no lists. False when it cannot be read.
 bool ReadAccessList(HANDLE handle, std::string* list) {
   list->clear();
-  if (KeepsNoAccessLists(handle)) return true;
+  if (Lacks(handle, FILE_PERSISTENT_ACLS)) return true;
   DWORD size = 0;
   (void)GetKernelObjectSecurity(handle, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
   while (size > 0) {
@@ -190,6 +190,33 @@ class Handle {
   HANDLE handle_;
 };
 
+// The stream in which Windows keeps where a downloaded file came from (its zone), and the
+// most of it that is carried.
+constexpr wchar_t kOriginStream[] = L":Zone.Identifier";
+constexpr DWORD kMaxOriginMark = DWORD{1} << 16;
+
+// Reads into `*mark` the origin mark of the file open as `handle` at `path`: the bytes of
+// its Zone.Identifier stream, opened by the path and used only when it is that file's.
+// Empty when it has none or the file system keeps no streams. False when it cannot be read
+// whole.
+bool ReadOriginMark(HANDLE handle, const std::wstring& path, std::string* mark) {
+  mark->clear();
+  if (Lacks(handle, FILE_NAMED_STREAMS)) return true;
+  const Handle stream(CreateFileW((path + kOriginStream).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!stream.valid()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  DWORD size = 0;
+  mark->resize(kMaxOriginMark + 1);
+  if (!InfoOf(stream.get()).SameFileAs(InfoOf(handle)) ||
+      !ReadFile(stream.get(), mark->data(), kMaxOriginMark + 1, &size, nullptr) ||
+      size > kMaxOriginMark) {
+    mark->clear();
+    return false;
+  }
+  mark->resize(size);
+  return true;
+}
+
 class WindowsReadableFile final : public ReadableFile {
  public:
   explicit WindowsReadableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
@@ -197,9 +224,12 @@ class WindowsReadableFile final : public ReadableFile {
   [[nodiscard]] const FileInfo& info() const override { return info_; }
   [[nodiscard]] HANDLE handle() const { return handle_.get(); }
 
-  // Adds to info() what the file carries beyond its bytes and attributes: its access list.
-  // False when that cannot be read.
-  [[nodiscard]] bool ReadCarried() { return ReadAccessList(handle_.get(), &info_.access_list); }
+  // Adds to info() what the file, opened at `path`, carries beyond its bytes and
+  // attributes: its access list and its origin mark. False when they cannot be read.
+  [[nodiscard]] bool ReadCarried(const std::wstring& path) {
+    return ReadAccessList(handle_.get(), &info_.access_list) &&
+           ReadOriginMark(handle_.get(), path, &info_.origin_mark);
+  }
 
   [[nodiscard]] bool IsReparsePoint() const {
     BY_HANDLE_FILE_INFORMATION data{};
@@ -227,11 +257,12 @@ class WindowsReadableFile final : public ReadableFile {
   FileInfo info_;
 };
 
-// `handle` writes the file, holds its mark byte locked (see RemoveLeftover) and moves it (see
-// MoveNoReplace): it stays open until this object goes.
+// `handle` writes the file at `path`, holds its mark byte locked (see RemoveLeftover) and
+// moves it (see MoveNoReplace): it stays open until this object goes.
 class WindowsWritableFile final : public WritableFile {
  public:
-  explicit WindowsWritableFile(HANDLE handle) : handle_(handle), info_(InfoOf(handle)) {}
+  WindowsWritableFile(HANDLE handle, std::wstring path)
+      : handle_(handle), path_(std::move(path)), info_(InfoOf(handle)) {}
 
   [[nodiscard]] const FileInfo& info() const override { return info_; }
   [[nodiscard]] HANDLE handle() const { return handle_.get(); }
@@ -240,12 +271,27 @@ class WindowsWritableFile final : public WritableFile {
   // inherited or not, and its flags. SetKernelObjectSecurity stores it so, where
   // SetSecurityInfo would work the inherited entries out afresh from the folder. None is
   // set where `like` has none or the file system keeps none. The owner stays this
-  // process's user. The read-only and hidden marks are the file's own too: they are set
-  // through this handle, which stays open for writing whatever they say.
+  // process's user. `like`'s origin mark goes into the file's own stream, where the file
+  // system keeps streams: created before the list is set, which may not let this process
+  // open the file again, and written only after. The read-only and hidden marks are the
+  // file's own too: they are set last, through this handle, which stays open for writing
+  // whatever they say.
   bool TakeAccessOf(const FileInfo& like) override {
+    const bool marked = !like.origin_mark.empty() && !Lacks(handle_.get(), FILE_NAMED_STREAMS);
+    const Handle mark(marked
+                          ? CreateFileW((path_ + kOriginStream).c_str(), GENERIC_WRITE, kShareAll,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)
+                          : INVALID_HANDLE_VALUE);
+    if (marked && !mark.valid()) return false;
     std::string list = like.access_list;
-    if (!list.empty() && !KeepsNoAccessLists(handle_.get()) &&
+    if (!list.empty() && !Lacks(handle_.get(), FILE_PERSISTENT_ACLS) &&
         !SetKernelObjectSecurity(handle_.get(), DACL_SECURITY_INFORMATION, list.data())) {
+      return false;
+    }
+    const auto size = static_cast<DWORD>(like.origin_mark.size());
+    DWORD written = 0;
+    if (marked && (!WriteFile(mark.get(), like.origin_mark.data(), size, &written, nullptr) ||
+                   written != size)) {
       return false;
     }
     return SetAttributes(handle_.get(), kCarriedAttributes, like.attributes);
@@ -270,6 +316,7 @@ class WindowsWritableFile final : public WritableFile {
 
  private:
   Handle handle_;
+  std::wstring path_;
   FileInfo info_;
 };
 
@@ -321,7 +368,7 @@ class WindowsFolder final : public Folder {
       file = open(FILE_ATTRIBUTE_NORMAL);
       if (!file->info().regular || !file->info().SameFileAs(itself)) return nullptr;
     }
-    return file->ReadCarried() ? std::move(file) : nullptr;
+    return file->ReadCarried(path) ? std::move(file) : nullptr;
   }
 
   bool InspectNoFollow(const std::string& name, FileInfo* info) override {
@@ -349,7 +396,7 @@ class WindowsFolder final : public Folder {
       (void)RemoveOpened(file.get());  // another run took it for a leftover first
       return {};
     }
-    return {std::make_unique<WindowsWritableFile>(file.Release()), {}};
+    return {std::make_unique<WindowsWritableFile>(file.Release(), path), {}};
   }
 
   // Opens the leftover, checks that it is still the file `leftover` describes and that no
@@ -549,7 +596,7 @@ std::unique_ptr<ReadableFile> OpenToRead(const std::string& path) {
   auto file = std::make_unique<WindowsReadableFile>(CreateFileW(prefixed.c_str(), GENERIC_READ,
                                                                 kShareAll, nullptr, OPEN_EXISTING,
                                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file->info().regular && file->ReadCarried() ? std::move(file) : nullptr;
+  return file->info().regular && file->ReadCarried(prefixed) ? std::move(file) : nullptr;
 }
 
 }  // namespace prc

@@ -19,14 +19,22 @@ namespace prc::test {
 
 class FakeFolder final : public Folder {
  public:
-  // Puts a regular file with one name, `name`, holding `bytes`; the caller's own unless
-  // `owned` is false.
-  void Put(const std::string& name, const std::string& bytes, bool owned = true) {
+  // Puts a regular file with one name, `name`, holding `bytes` and carrying `carried`'s
+  // access list and origin mark; the caller's own unless `owned` is false.
+  void Put(const std::string& name, const std::string& bytes, bool owned = true,
+           const FileInfo& carried = {}) {
     auto node = std::make_shared<Node>();
     node->number = ++last_number_;
     node->bytes = bytes;
     node->owned = owned;
+    node->access_list = carried.access_list;
+    node->origin_mark = carried.origin_mark;
     names_[name] = std::move(node);
+  }
+
+  // How Contents shows a file: its bytes, and what it carries beyond them.
+  static std::string Shown(const std::string& bytes, const FileInfo& carried) {
+    return bytes + " {" + carried.access_list + "; " + carried.origin_mark + "}";
   }
 
   // Makes every call described as `call` fail, as the platform's call would: "open NAME",
@@ -35,10 +43,10 @@ class FakeFolder final : public Folder {
   // With " #N" appended, only the Nth such call fails.
   void Fail(const std::string& call) { failing_.insert(call); }
 
-  // Each name, and the bytes of the file it leads to.
+  // Each name, and the file it leads to, as Shown.
   [[nodiscard]] std::map<std::string, std::string> Contents() const {
     std::map<std::string, std::string> contents;
-    for (const auto& [name, node] : names_) contents[name] = node->bytes;
+    for (const auto& [name, node] : names_) contents[name] = Shown(node->bytes, InfoOf(*node));
     return contents;
   }
 
@@ -91,6 +99,8 @@ class FakeFolder final : public Folder {
     std::string bytes;
     bool owned = true;
     bool locked = false;
+    std::string access_list;
+    std::string origin_mark;
   };
 
   // Holds a file's lock from its taking until destruction.
@@ -135,7 +145,12 @@ class FakeFolder final : public Folder {
       (void)lock_.Take();
     }
     [[nodiscard]] const FileInfo& info() const override { return info_; }
-    bool TakeAccessOf(const FileInfo& /*like*/) override { return !Fails("access"); }
+    bool TakeAccessOf(const FileInfo& like) override {
+      if (Fails("access")) return false;
+      lock_.node->access_list = like.access_list;
+      lock_.node->origin_mark = like.origin_mark;
+      return true;
+    }
     bool WriteFull(const std::uint8_t* data, std::size_t size) override {
       if (Fails("write")) return false;
       lock_.node->bytes.append(reinterpret_cast<const char*>(data), size);
@@ -164,6 +179,8 @@ class FakeFolder final : public Folder {
     info.number = node.number;
     info.regular = true;
     info.owned_by_caller = node.owned;
+    info.access_list = node.access_list;
+    info.origin_mark = node.origin_mark;
     info.links = static_cast<std::uint32_t>(
         std::count_if(names_.begin(), names_.end(),
                       [&](const auto& entry) { return entry.second.get() == &node; }));

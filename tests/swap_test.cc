@@ -30,9 +30,26 @@ const char* const kBytes[] = {
     "another user's file",
 };
 
+// What the original carries beyond its bytes, and every file made in its place with it.
+FileInfo Carried() {
+  FileInfo carried;
+  carried.access_list = "the original's access list";
+  carried.origin_mark = "[ZoneTransfer] ZoneId=3";
+  return carried;
+}
+
+// What Contents shows for `holds`: the original and the payload carry the original's list
+// and mark.
+std::string Shown(Holds holds) {
+  const bool carries = holds == kOriginal || holds == kPayload;
+  return test::FakeFolder::Shown(kBytes[holds], carries ? Carried() : FileInfo{});
+}
+
 // Puts `holds` at `name`; another user's file is not the caller's.
 void Lay(test::FakeFolder& folder, const std::string& name, Holds holds) {
-  if (holds != kNothing) folder.Put(name, kBytes[holds], holds != kForeign);
+  if (holds != kNothing) {
+    folder.Put(name, kBytes[holds], holds != kForeign, holds == kOriginal ? Carried() : FileInfo{});
+  }
 }
 
 // Makes each call in `calls` fail: they are separated by ", ".
@@ -48,7 +65,7 @@ std::map<std::string, std::string> Expected(
     std::initializer_list<std::pair<std::string, Holds>> names) {
   std::map<std::string, std::string> contents;
   for (const auto& [name, holds] : names) {
-    if (holds != kNothing) contents[name] = kBytes[holds];
+    if (holds != kNothing) contents[name] = Shown(holds);
   }
   return contents;
 }
@@ -154,7 +171,7 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
     test::FakeFolder folder;
     Lay(folder, out, row.out_before);
     FailEach(folder, row.failing);
-    EXPECT_EQ(CreateDurably(folder, out, FileInfo{}, PayloadBytes(), PayloadSize()), row.result);
+    EXPECT_EQ(CreateDurably(folder, out, Carried(), PayloadBytes(), PayloadSize()), row.result);
     // No temporary file is ever left.
     EXPECT_EQ(folder.Contents(), Expected({{out, row.out_after}, {out_temp, kNothing}}));
   }
