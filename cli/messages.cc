@@ -7,27 +7,37 @@
 
 namespace cli {
 
+// Each row: the stream, the code page 932 bytes, and the same text in UTF-8.
 const Message Message::kCannotOpen = {
     Stream::kErr,
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1.\n"};
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1.\n",
+    u8"ファイルが開けません.\n"};
 const Message Message::kAbnormal = {
-    Stream::kErr, "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x88\xD9\x8F\xED\x82\xC5\x82\xB7.\n"};
-const Message Message::kOk = {Stream::kOut, "OK.\n"};
+    Stream::kErr, "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x88\xD9\x8F\xED\x82\xC5\x82\xB7.\n",
+    u8"ファイルが異常です.\n"};
+const Message Message::kOk = {Stream::kOut, "OK.\n", "OK.\n"};
 const Message Message::kCannotWrite = {
     Stream::kErr,
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9"
-    "\x82\xF1.\n"};
+    "\x82\xF1.\n",
+    u8"ファイルが書き込めません.\n"};
 const Message Message::kBackupExists = {
     Stream::kErr,
     "\x83\x6F\x83\x62\x83\x4E\x83\x41\x83\x62\x83\x76\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA"
-    "\x8A\xF9\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB7.\n"};
+    "\x8A\xF9\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB7.\n",
+    u8"バックアップファイルが既にあります.\n"};
 const Message Message::kNoMemory = {
-    Stream::kErr, "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1.\n"};
+    Stream::kErr, "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1.\n",
+    u8"メモリが足りません.\n"};
 const Message Message::kOutputExists = {
     Stream::kErr,
     "\x8F\x6F\x97\xCD\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\xF9\x82\xC9\x82\xA0\x82\xE8"
-    "\x82\xDC\x82\xB7.\n"};
-const Message Message::kPressEnter = {Stream::kErr, "Press Enter to close this window.\n"};
+    "\x82\xDC\x82\xB7.\n",
+    u8"出力ファイルが既にあります.\n"};
+const Message Message::kPressEnter = {Stream::kErr, "Press Enter to close this window.\n",
+                                      "Press Enter to close this window.\n"};
+const Message* const Message::kAll[8] = {&kCannotOpen,   &kAbnormal, &kOk,           &kCannotWrite,
+                                         &kBackupExists, &kNoMemory, &kOutputExists, &kPressEnter};
 
 const ProgramText ProgramText::kUnprcUsage = {Stream::kErr, "Usage: ", " (.PRC File)\n"};
 const ProgramText ProgramText::kUnprcHelp = {
@@ -75,15 +85,6 @@ namespace {
 std::FILE* StreamOf(Stream stream) { return stream == Stream::kOut ? stdout : stderr; }
 
 }  // namespace
-
-// A message that cannot be printed has nowhere else to go, so print results are dropped.
-// A message is flushed at once: where standard error is buffered (the Windows C runtime
-// buffers it when it is not a console), it must still come out before any output that a
-// program writes after it without the C streams.
-void Say(const Message& message) {
-  (void)std::fputs(message.text, StreamOf(message.stream));
-  (void)std::fflush(StreamOf(message.stream));
-}
 
 // One piece of text, so that an unbuffered stream writes it in one go.
 void Say(const ProgramText& text, const char* program) {
