@@ -15,6 +15,7 @@ another processor; cases that follow the tool's calls with strace are then skipp
 import argparse
 import errno
 import hashlib
+import itertools
 import os
 import random
 import re
@@ -368,6 +369,25 @@ class Refusals(Case):
             self.skipTest("the tool does not start under an address-space limit of 64 MiB")
         self.refused({"A.PRC": GOOD}, ["A.PRC"], NO_MEMORY,
                      preexec=limit(resource.RLIMIT_AS, step << 18))
+
+    def test_a_terminal_shows_the_text(self):
+        # One message of each program, on a terminal whose locale is UTF-8 or a console of any
+        # code page; a terminal of another locale gets the bytes, as a pipe does.
+        rows = [(TOOL, {}, ["absent"], CANNOT_OPEN), (MKPRC, {"P": b"", "X": b""}, ["P", "X"], OUTPUT_EXISTS),
+                (PRCCAT, {"A": b"\x04"}, ["A"], ABNORMAL)]
+        utf8 = {"LANG": "C.UTF-8", "LC_ALL": "", "LC_CTYPE": ""}
+        locales = [(utf8, True), (dict(utf8, LANG="C"), False), (dict(utf8, LC_CTYPE="ja_JP.SJIS"), False),
+                   (dict(utf8, LANG="C", LC_CTYPE="en_US.Utf8@euro"), True)] if NATIVE else [(utf8, True)]
+        pages = [] if NATIVE else ["437", "1252"]  # a console's, under wine
+        starts = [TOOL[:-1] + ["cmd", "/c", "chcp", page, ">nul", "&"] for page in pages] or [EMULATOR]
+        for (tool, tree, args, message), (env, shown), start in itertools.product(
+                [row for row in rows if row[0]], locales, starts):
+            with self.subTest(cmd=start + tool[-1:] + args, env=env):
+                self.setUp()
+                lay(self.root, tree)
+                status, out, _ = on_a_terminal(start + tool[-1:] + args, self.root, env)
+                want = message.decode("cp932").encode() if shown else message
+                self.assertEqual((status, re.sub(rb"\r+\n", b"\n", out)), (1, want + b"\n"))
 
 
 class Restores(Case):
@@ -1467,7 +1487,7 @@ def on_a_terminal(cmd, cwd, extra, enter_after=None):
     import select
     master, slave = pty.openpty()
     p = subprocess.Popen(cmd, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,
-                         env=dict(os.environ, WINEDEBUG="-all", **extra))
+                         env=dict(os.environ, WINEDEBUG="-all", ASAN_OPTIONS="detect_leaks=0", **extra))
     os.close(slave)
     out, start, asked, pressed, waited = b"", time.monotonic(), None, None, False
     while True:
@@ -1806,10 +1826,10 @@ def main():
     EOL = b"\r\n" if args.crlf else b"\n"
     EXAMPLES = args.examples
     HELPER = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.windows_helper)]
+    # Names reach the emulator as UTF-8; a terminal in this locale would show the messages.
+    os.environ["LC_ALL"] = "C.UTF-8"
     keeper = None
     if not NATIVE:
-        # Names reach the emulator as UTF-8.
-        os.environ["LC_ALL"] = "C.UTF-8"
         keeper = keep_emulator_running({})
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
