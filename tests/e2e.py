@@ -167,31 +167,22 @@ RETRIED = []
 
 def run_process(cmd, **run):
     """subprocess.run, but under wine a run that ended with status 1 and wrote nothing is
-    made again, once, on the files as they were before it, and said so: every failure of
-    these tools writes a message (prccat's reader gone cannot happen to a captured stream),
-    and wine, loaded, now and then ends a program it could not start that way. A fault of
-    the tool's own comes again. More than one such run fails the suite (see main), so that
-    a rising rate shows."""
+    made again, once, on the files laid afresh, and said so: every failure of these tools
+    writes a message (prccat's reader gone cannot happen to a captured stream), and wine,
+    loaded, now and then ends a program it could not start that way. A fault of the tool's
+    own comes again. More than one such run fails the suite (see main)."""
     if NATIVE:
         return subprocess.run(cmd, **run)
-    folder, before = run["cwd"], tempfile.mkdtemp(prefix="unprc-e2e-before-")
-    try:
-        # With their modes and extended attributes, where wine keeps a file's marks and
-        # access list.
-        shutil.copytree(folder, before, symlinks=True, dirs_exist_ok=True)
+    with tempfile.TemporaryDirectory(prefix="unprc-e2e-before-") as before:
+        # With modes and extended attributes, where wine keeps marks and access lists.
+        shutil.copytree(run["cwd"], before, symlinks=True, dirs_exist_ok=True)
         p = subprocess.run(cmd, **run)
         if p.returncode == 1 and not p.stdout and not p.stderr:
             RETRIED.append(cmd[1:])
             print(f"\nnote: {cmd[1:]} ended with status 1 and no output; run again", file=sys.stderr)
-            for entry in os.scandir(folder):
-                if entry.is_dir(follow_symlinks=False):
-                    shutil.rmtree(entry.path)
-                else:
-                    os.remove(entry.path)
-            shutil.copytree(before, folder, symlinks=True, dirs_exist_ok=True)
+            shutil.rmtree(run["cwd"])
+            shutil.copytree(before, run["cwd"], symlinks=True)
             p = subprocess.run(cmd, **run)
-    finally:
-        shutil.rmtree(before)
     return p
 
 
@@ -1315,8 +1306,8 @@ class WindowsNames(WindowsCase):
 
 class Windows(WindowsCase):
     """The rest of the Windows build as Windows users meet it: the read-only and hidden
-    marks and the access list; another process holding a file or the folder for a moment; Ctrl+C during the
-    moves; a file dropped on the program."""
+    marks and the access list; another process holding a file or the folder; Ctrl+C; a
+    file dropped on the program."""
 
     def test_read_only_and_hidden_marks_and_access_are_carried(self):
         # Wine gives a file the access list its mode says, and keeps a list that is set.
@@ -1836,9 +1827,8 @@ def main():
     finally:
         if keeper:
             stop_emulator(keeper)
-    if len(RETRIED) > 1:
-        print(f"\nFAILED: {len(RETRIED)} runs under wine ended with status 1 and no output and "
-              "were made again; one is the most a loaded machine explains", file=sys.stderr)
+    if len(RETRIED) > 1:  # one is the most a loaded machine explains
+        print(f"\nFAILED: {len(RETRIED)} runs under wine were made again", file=sys.stderr)
     sys.exit(not result.wasSuccessful() or len(RETRIED) > 1)
 
 

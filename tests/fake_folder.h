@@ -19,8 +19,8 @@ namespace prc::test {
 
 class FakeFolder final : public Folder {
  public:
-  // Puts a regular file with one name, `name`, holding `bytes` and carrying `carried`'s
-  // access list and origin mark; the caller's own unless `owned` is false.
+  // Puts a regular file with one name, `name`, holding `bytes` and `carried`'s access list
+  // and origin mark; the caller's own unless `owned` is false.
   void Put(const std::string& name, const std::string& bytes, bool owned = true,
            const FileInfo& carried = {}) {
     auto node = std::make_shared<Node>();
@@ -32,21 +32,18 @@ class FakeFolder final : public Folder {
     names_[name] = std::move(node);
   }
 
-  // How Contents shows a file: its bytes, and what it carries beyond them.
-  static std::string Shown(const std::string& bytes, const FileInfo& carried) {
-    return bytes + " {" + carried.access_list + "; " + carried.origin_mark + "}";
-  }
-
   // Makes every call described as `call` fail, as the platform's call would: "open NAME",
   // "lock NAME", "inspect NAME", "create NAME", "access NAME", "write NAME", "sync NAME",
   // "close NAME", "remove NAME", "move FROM TO", and "sync" for the folder's own sync.
   // With " #N" appended, only the Nth such call fails.
   void Fail(const std::string& call) { failing_.insert(call); }
 
-  // Each name, and the file it leads to, as Shown.
+  // Each name, and the bytes of the file it leads to, then its access list and origin mark.
   [[nodiscard]] std::map<std::string, std::string> Contents() const {
     std::map<std::string, std::string> contents;
-    for (const auto& [name, node] : names_) contents[name] = Shown(node->bytes, InfoOf(*node));
+    for (const auto& [name, node] : names_) {
+      contents[name] = node->bytes + node->access_list + node->origin_mark;
+    }
     return contents;
   }
 

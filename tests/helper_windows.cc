@@ -9,30 +9,25 @@
 //   windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...
 //     Starts PROGRAM on this process's console (which it must have: under the emulator,
 //     a terminal), opens PATH without delete sharing as soon as it can, so that the tool's
-//     move or removal of it waits, sends the console a Ctrl+C BEFORE milliseconds later,
+//     open or removal of it waits, sends the console a Ctrl+C BEFORE milliseconds later,
 //     holds PATH AFTER milliseconds longer, then waits for PROGRAM and prints its exit
 //     status in hexadecimal ("0x...") on standard output. Exits 0, or 1 when PROGRAM
 //     does not start or PATH never opens.
 //
 //   windows_helper scan PATH MILLISECONDS PROGRAM [ARGUMENT]...
-//     Starts PROGRAM as interrupt does and, until it ends, opens PATH without delete
-//     sharing whenever it can, trying without pause, as a virus scanner opens a file the
-//     moment it appears, holding it MILLISECONDS each time. Then prints PROGRAM's exit
-//     status ("0x...") and how often PATH was held ("held N"). Exits 0, or 1 when PROGRAM
-//     does not start.
+//     As interrupt, but while PROGRAM runs opens PATH as a virus scanner does, whenever it
+//     can, trying without pause, and holds it MILLISECONDS each time; then prints the
+//     status and how often PATH was held ("held N").
 //
 //   windows_helper hidden PROGRAM [ARGUMENT]...
-//     Starts PROGRAM as Task Scheduler and programs that hide the console start it: on a
-//     console of its own that has no window (CREATE_NO_WINDOW), whose streams are its own.
-//     Prints its exit status ("0x...") once it ends, or "still running" when it has not
-//     ended within 20 seconds, and then ends it. Exits 0, or 1 when PROGRAM does not start.
+//     Starts PROGRAM on a console of its own without a window (CREATE_NO_WINDOW), as Task
+//     Scheduler does, and prints its status, or "still running" (and ends it) after 20 s.
 //
 //   windows_helper attributes PATH
 //     Prints PATH's read-only and hidden attributes, as "0x..." of FILE_ATTRIBUTE_* bits.
 //
 //   windows_helper access PATH
-//     Prints PATH's discretionary access list with its control flags, in the system's
-//     string form (SDDL).
+//     Prints PATH's discretionary access list with its control flags, as SDDL.
 //
 //   windows_helper set-attributes PATH BITS
 //     Sets PATH's attributes to BITS (hexadecimal FILE_ATTRIBUTE_* bits; 0 for none).
@@ -95,42 +90,39 @@ int Hold(const wchar_t* path, DWORD milliseconds) {
   return 0;
 }
 
-// The command line that runs the `count` words at `program`.
-std::wstring CommandLine(int count, wchar_t** program) {
+// Starts the `count` words at `program`, with `flags` 0 on this process's console and
+// streams; false when it does not start.
+bool Start(int count, wchar_t** program, DWORD flags, PROCESS_INFORMATION* child) {
   std::wstring line;
   for (int i = 0; i < count; ++i) line += (i > 0 ? L" " : L"") + Quoted(program[i]);
-  return line;
-}
-
-// Starts the `count` words at `program` on this process's console and streams; false when
-// it does not start.
-bool Start(int count, wchar_t** program, PROCESS_INFORMATION* child) {
-  std::wstring line = CommandLine(count, program);
   // The tool's output goes where this program's goes, also when a console is made here.
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.dwFlags = flags == 0 ? STARTF_USESTDHANDLES : 0;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        child) != 0;
+  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, flags == 0, flags, nullptr, nullptr,
+                        &startup, child) != 0;
 }
 
-// Waits for `child` to end and prints its exit status.
-void PrintStatus(const PROCESS_INFORMATION& child) {
-  WaitForSingleObject(child.hProcess, INFINITE);
+// Prints `child`'s exit status once it ends, or "still running" after `milliseconds`;
+// whether it ended.
+bool PrintStatus(const PROCESS_INFORMATION& child, DWORD milliseconds = INFINITE) {
   DWORD status = 0;
-  GetExitCodeProcess(child.hProcess, &status);
-  std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  const bool ended = WaitForSingleObject(child.hProcess, milliseconds) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(child.hProcess, &status);
+  if (ended) std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  if (!ended) std::printf("still running\n");
+  return ended;
 }
 
 int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
   PROCESS_INFORMATION child{};
-  if (!Start(count, program, &child)) return 1;
+  if (!Start(count, program, 0, &child)) return 1;
   HANDLE held = OpenAsSoonAsPossible(path);
   if (held == INVALID_HANDLE_VALUE) return 1;
-  Sleep(before);  // the tool is now trying its move or removal again and again
+  Sleep(before);  // the tool is now trying its open or removal again and again
   // Every process on the console gets it; this one ignores it.
   (void)SetConsoleCtrlHandler(nullptr, TRUE);
   (void)GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
@@ -142,14 +134,11 @@ int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t
 
 int Scan(const wchar_t* path, DWORD milliseconds, int count, wchar_t** program) {
   PROCESS_INFORMATION child{};
-  if (!Start(count, program, &child)) return 1;
+  if (!Start(count, program, 0, &child)) return 1;
   int times = 0;
   while (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT) {
     HANDLE held = OpenWithoutDeleteSharing(path);
-    if (held == INVALID_HANDLE_VALUE) {
-      Sleep(0);  // and again at once: a window of a moment is enough
-      continue;
-    }
+    if (held == INVALID_HANDLE_VALUE) continue;  // and again at once: a moment is enough
     ++times;
     Sleep(milliseconds);
     CloseHandle(held);
@@ -160,22 +149,9 @@ int Scan(const wchar_t* path, DWORD milliseconds, int count, wchar_t** program) 
 }
 
 int Hidden(int count, wchar_t** program) {
-  std::wstring line = CommandLine(count, program);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION child{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &child)) {
-    return 1;
-  }
-  DWORD status = 0;
-  if (WaitForSingleObject(child.hProcess, 20000) == WAIT_OBJECT_0 &&
-      GetExitCodeProcess(child.hProcess, &status)) {
-    std::printf("0x%08lX\n", static_cast<unsigned long>(status));
-  } else {
-    std::printf("still running\n");
-    (void)TerminateProcess(child.hProcess, 1);
-  }
+  if (!Start(count, program, CREATE_NO_WINDOW, &child)) return 1;
+  if (!PrintStatus(child, 20000)) (void)TerminateProcess(child.hProcess, 1);
   return 0;
 }
 
@@ -187,21 +163,18 @@ int Attributes(const wchar_t* path) {
 }
 
 int Access(const wchar_t* path) {
-  HANDLE h = CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   DWORD size = 0;
-  (void)GetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  (void)GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
   std::string descriptor(size, '\0');
   wchar_t* text = nullptr;
   if (size == 0 ||
-      !GetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+      !GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
       !ConvertSecurityDescriptorToStringSecurityDescriptorW(
           descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
     return 1;
   }
   std::printf("%ls\n", text);
   LocalFree(text);
-  CloseHandle(h);
   return 0;
 }
 

@@ -30,19 +30,12 @@ const char* const kBytes[] = {
     "another user's file",
 };
 
-// What the original carries beyond its bytes, and every file made in its place with it.
+// The original's access list and origin mark, which each file made in its place carries.
 FileInfo Carried() {
   FileInfo carried;
-  carried.access_list = "the original's access list";
-  carried.origin_mark = "[ZoneTransfer] ZoneId=3";
+  carried.access_list = ", the original's access list";
+  carried.origin_mark = ", [ZoneTransfer] ZoneId=3";
   return carried;
-}
-
-// What Contents shows for `holds`: the original and the payload carry the original's list
-// and mark.
-std::string Shown(Holds holds) {
-  const bool carries = holds == kOriginal || holds == kPayload;
-  return test::FakeFolder::Shown(kBytes[holds], carries ? Carried() : FileInfo{});
 }
 
 // Puts `holds` at `name`; another user's file is not the caller's.
@@ -65,7 +58,10 @@ std::map<std::string, std::string> Expected(
     std::initializer_list<std::pair<std::string, Holds>> names) {
   std::map<std::string, std::string> contents;
   for (const auto& [name, holds] : names) {
-    if (holds != kNothing) contents[name] = Shown(holds);
+    const bool carries = holds == kOriginal || holds == kPayload;
+    const FileInfo carried = carries ? Carried() : FileInfo{};
+    if (holds != kNothing)
+      contents[name] = kBytes[holds] + carried.access_list + carried.origin_mark;
   }
   return contents;
 }
