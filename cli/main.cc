@@ -60,8 +60,7 @@ int cli::Run(const Arguments& arguments) {
   prc::NewFile temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
                                           buffer.get() + prc::kHeaderSize, header.payload_length);
   buffer.reset();  // The payload is on disk or lost; the moves need no memory.
-  switch (
-      prc::SwapWithBackup(*input.folder, input.name, input.file->info(), names, std::move(temp))) {
+  switch (prc::SwapWithBackup(*input.folder, input.name, *input.file, names, std::move(temp))) {
     case prc::SwapResult::kSwapped:
       break;
     case prc::SwapResult::kBackupExists:

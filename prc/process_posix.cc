@@ -80,11 +80,6 @@ void PrepareProcess() {
   }
 }
 
-// A terminal stays open after a program ends.
-bool WindowClosesAtExit() { return false; }
-
-void WaitForEnter() {}
-
 SignalsHeld::SignalsHeld() {
   if (hold_depth++ > 0) return;
   const sigset_t set = TerminatingSet();

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "prc/process.h"
 
@@ -36,28 +35,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 // before the moves ends the process at once: the file being written is open for writing
 // on the main thread, and a file open for writing cannot be removed from the handler's.
 void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
-
-bool WindowClosesAtExit() {
-  DWORD processes[2];
-  const DWORD attached = GetConsoleProcessList(processes, 2);
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  DWORD mode = 0;
-  const bool input_is_console =
-      input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0;
-  return WindowClosesAtExit(attached, input_is_console);
-}
-
-void WaitForEnter() {
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  (void)FlushConsoleInputBuffer(input);
-  // The console gives a line only once Enter ends it; a line longer than the buffer comes
-  // in several reads.
-  char line[256];
-  DWORD count = 0;
-  while (ReadFile(input, line, sizeof line, &count, nullptr) && count > 0) {
-    if (std::memchr(line, '\n', count) != nullptr) return;
-  }
-}
 
 SignalsHeld::SignalsHeld() {
   ++hold_depth;

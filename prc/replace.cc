@@ -20,10 +20,12 @@ bool Leads(Folder& folder, const std::string& name, const FileInfo& file) {
   return folder.InspectNoFollow(name, &now) && now.SameFileAs(file);
 }
 
-// Moves `from` to `to` as MoveNoReplace does, but only while `from` leads to `file`.
+// Moves `from`, where `file` is open, to `to` as MoveNoReplace does, but only while `from`
+// leads to `file`.
 MoveResult MoveOwn(Folder& folder, const std::string& from, const std::string& to,
-                   const FileInfo& file) {
-  return Leads(folder, from, file) ? folder.MoveNoReplace(from, to) : MoveResult::kFailed;
+                   const OpenFile& file) {
+  return Leads(folder, from, file.info()) ? folder.MoveNoReplace(from, to, &file)
+                                          : MoveResult::kFailed;
 }
 
 // Removes `temp`'s file at `name` if the name still leads to it; else whatever is there
@@ -51,7 +53,7 @@ LockedInput OpenLockedInput(const std::string& path) {
 
 LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name) {
   LockedInput input;
-  input.file = folder->OpenForReading(name, Links::kRefuse);
+  input.file = folder->OpenForReading(name);
   FileInfo now;
   if (!input.file) {
     input.error = InputError::kCannotOpen;
@@ -79,7 +81,7 @@ NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& 
     return made;
   }
   // Still locked, and still this run's: no other run removes a locked file. Closed first,
-  // where a file open for writing cannot be removed (Windows).
+  // as it is done with (on Windows the removal takes effect once the file object goes).
   (void)file.Close();
   const SignalsHeld held_signals;
   (void)folder.Remove(temp);
@@ -95,7 +97,7 @@ CreateResult CreateDurably(Folder& folder, const std::string& name, const FileIn
   MoveResult moved = MoveResult::kFailed;
   {
     const SignalsHeld held;
-    moved = MoveOwn(folder, temp_name, name, temp.file->info());
+    moved = MoveOwn(folder, temp_name, name, *temp.file);
     if (moved == MoveResult::kMoved) temp.cleanup.Disarm();
   }
   switch (moved) {
@@ -116,13 +118,13 @@ CreateResult CreateDurably(Folder& folder, const std::string& name, const FileIn
   return CreateResult::kCreated;
 }
 
-SwapResult SwapWithBackup(Folder& folder, const std::string& input, const FileInfo& input_info,
+SwapResult SwapWithBackup(Folder& folder, const std::string& input, const OpenFile& input_file,
                           const SideNames& names, NewFile temp) {
   if (!temp.file) return SwapResult::kCannotWrite;
   // From the first move to the folder's sync, a signal waits: the swap is never left
   // half made, and a temporary file that holds the payload on a failure stays.
   const SignalsHeld held;
-  switch (MoveOwn(folder, input, names.backup, input_info)) {
+  switch (MoveOwn(folder, input, names.backup, input_file)) {
     case MoveResult::kMoved:
       break;
     case MoveResult::kDestinationExists:
@@ -132,22 +134,22 @@ SwapResult SwapWithBackup(Folder& folder, const std::string& input, const FileIn
       temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kMoveFailed;
   }
-  const MoveResult moved_in = MoveOwn(folder, names.temp, input, temp.file->info());
+  const MoveResult moved_in = MoveOwn(folder, names.temp, input, *temp.file);
   temp.cleanup.Disarm();  // moved in, or kept with the payload
   if (moved_in != MoveResult::kMoved) {
     // Put the original back under its own name. Should that fail too, it stays whole
     // under the backup name, and the payload under the temp name.
-    return MoveOwn(folder, names.backup, input, input_info) == MoveResult::kMoved
+    return MoveOwn(folder, names.backup, input, input_file) == MoveResult::kMoved
                ? SwapResult::kMoveFailed
                : SwapResult::kRollbackFailed;
   }
   return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
 }
 
-SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo& input_info,
+SwapResult WriteAndSwap(Folder& folder, const std::string& input, const OpenFile& input_file,
                         const SideNames& names, const std::uint8_t* data, std::size_t size) {
-  return SwapWithBackup(folder, input, input_info, names,
-                        WriteTemporary(folder, names.temp, input_info, data, size));
+  return SwapWithBackup(folder, input, input_file, names,
+                        WriteTemporary(folder, names.temp, input_file.info(), data, size));
 }
 
 }  // namespace prc

@@ -89,18 +89,19 @@ enum class SwapResult {
 // With the signals that end a run blocked, moves `input` to names.backup and `temp`, the
 // file WriteTemporary made at names.temp, to `input`, neither move ever replacing
 // anything and each made only while its name still leads to the file this run read
-// (`input_info`) or wrote; then syncs the folder. All names are in `folder`. Disarms the
+// (`input_file`, open at `input`) or wrote, and handed that file (see
+// Folder::MoveNoReplace); then syncs the folder. All names are in `folder`. Disarms the
 // temporary file's signal cleanup once it is moved in, or kept with the payload after a
 // failure. The input's bytes are never rewritten, only moved, and are never lost.
 // kCannotWrite when `temp` holds no file.
 [[nodiscard]] SwapResult SwapWithBackup(Folder& folder, const std::string& input,
-                                        const FileInfo& input_info, const SideNames& names,
+                                        const OpenFile& input_file, const SideNames& names,
                                         NewFile temp);
 
 // Writes `size` bytes at `data` to names.temp (as WriteTemporary, like the opened input
-// `input_info`), then swaps it in (as SwapWithBackup).
+// `input_file`), then swaps it in (as SwapWithBackup).
 [[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,
-                                      const FileInfo& input_info, const SideNames& names,
+                                      const OpenFile& input_file, const SideNames& names,
                                       const std::uint8_t* data, std::size_t size);
 
 }  // namespace prc
