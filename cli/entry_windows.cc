@@ -1,6 +1,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "cli/entry.h"
@@ -29,6 +30,37 @@ std::u16string Units(const wchar_t* name) {
   return units;
 }
 
+// Whether the console's window closes as soon as the process ends, before anyone could
+// read what it wrote: the console has a window, this process is the only one attached to
+// it, and standard input is that console, as when a file dropped on the program starts it
+// in a window of its own. Never for a console without a window, as Task Scheduler and
+// programs that hide the console start it (CREATE_NO_WINDOW): nobody could press Enter
+// there. Never when the program was started from a console window (whose shell is attached
+// too), by a script, or with its input redirected. Whether the window is visible is not
+// asked: a pseudo console, which Windows Terminal shows in a window of its own, has a
+// stand-in window that need not say it is.
+bool WindowClosesAtExit() {
+  DWORD processes[2];
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  return GetConsoleWindow() != nullptr && GetConsoleProcessList(processes, 2) == 1 &&
+         input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0;
+}
+
+// Waits until Enter is pressed on the console, or its input ends or fails. Keys pressed
+// before the call do not count.
+void WaitForEnter() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  (void)FlushConsoleInputBuffer(input);
+  // The console gives a line only once Enter ends it; a line longer than the buffer comes
+  // in several reads.
+  char line[256];
+  DWORD count = 0;
+  while (ReadFile(input, line, sizeof line, &count, nullptr) && count > 0) {
+    if (std::memchr(line, '\n', count) != nullptr) return;
+  }
+}
+
 }  // namespace
 
 // The wide entry point: the arguments arrive as the system holds them, so a file's name
@@ -42,9 +74,9 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   const int status = cli::Run(arguments);
   // Started for a dropped file, the tool's window would close with its result unread.
-  if (prc::WindowClosesAtExit()) {
+  if (WindowClosesAtExit()) {
     cli::Say(cli::Message::kPressEnter);
-    prc::WaitForEnter();
+    WaitForEnter();
   }
   return status;
 }

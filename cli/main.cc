@@ -62,7 +62,7 @@ int cli::Run(const Arguments& arguments) {
                                           buffer.get() + prc::kHeaderSize, header.payload_length);
   buffer.reset();  // The payload is on disk or lost; the moves need no memory.
   const prc::SwapResult swapped =
-      prc::SwapWithBackup(*input.folder, input.name, input.file->info(), names, std::move(temp));
+      prc::SwapWithBackup(*input.folder, input.name, *input.file, names, std::move(temp));
   // The files are now as `swapped` says, and the status says it: a reader of the output
   // that has gone (unprc FILE | head -c1) no longer ends the run by a broken pipe.
   prc::IgnoreBrokenPipe();

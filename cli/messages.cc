@@ -7,27 +7,37 @@
 
 namespace cli {
 
+// Each row: the stream, the code page 932 bytes, and the same text in UTF-8.
 const Message Message::kCannotOpen = {
     Stream::kErr,
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1.\n"};
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\x4A\x82\xAF\x82\xDC\x82\xB9\x82\xF1.\n",
+    u8"ファイルが開けません.\n"};
 const Message Message::kAbnormal = {
-    Stream::kErr, "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x88\xD9\x8F\xED\x82\xC5\x82\xB7.\n"};
-const Message Message::kOk = {Stream::kOut, "OK.\n"};
+    Stream::kErr, "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x88\xD9\x8F\xED\x82\xC5\x82\xB7.\n",
+    u8"ファイルが異常です.\n"};
+const Message Message::kOk = {Stream::kOut, "OK.\n", "OK.\n"};
 const Message Message::kCannotWrite = {
     Stream::kErr,
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9"
-    "\x82\xF1.\n"};
+    "\x82\xF1.\n",
+    u8"ファイルが書き込めません.\n"};
 const Message Message::kBackupExists = {
     Stream::kErr,
     "\x83\x6F\x83\x62\x83\x4E\x83\x41\x83\x62\x83\x76\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA"
-    "\x8A\xF9\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB7.\n"};
+    "\x8A\xF9\x82\xC9\x82\xA0\x82\xE8\x82\xDC\x82\xB7.\n",
+    u8"バックアップファイルが既にあります.\n"};
 const Message Message::kNoMemory = {
-    Stream::kErr, "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1.\n"};
+    Stream::kErr, "\x83\x81\x83\x82\x83\x8A\x82\xAA\x91\xAB\x82\xE8\x82\xDC\x82\xB9\x82\xF1.\n",
+    u8"メモリが足りません.\n"};
 const Message Message::kOutputExists = {
     Stream::kErr,
     "\x8F\x6F\x97\xCD\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8A\xF9\x82\xC9\x82\xA0\x82\xE8"
-    "\x82\xDC\x82\xB7.\n"};
-const Message Message::kPressEnter = {Stream::kErr, "Press Enter to close this window.\n"};
+    "\x82\xDC\x82\xB7.\n",
+    u8"出力ファイルが既にあります.\n"};
+const Message Message::kPressEnter = {Stream::kErr, "Press Enter to close this window.\n",
+                                      "Press Enter to close this window.\n"};
+const Message* const Message::kAll[8] = {&kCannotOpen,   &kAbnormal, &kOk,           &kCannotWrite,
+                                         &kBackupExists, &kNoMemory, &kOutputExists, &kPressEnter};
 
 const ProgramText ProgramText::kUnprcUsage = {Stream::kErr, "Usage: ", " (.PRC File)\n"};
 const ProgramText ProgramText::kUnprcHelp = {
@@ -36,8 +46,8 @@ const ProgramText ProgramText::kUnprcHelp = {
     "Restores a scrambled .PRC file in place: prints the key from its header, writes\n"
     "the plain payload under the file's name and keeps the scrambled original as\n"
     "FILE.BAK. Exit status 0 after \"OK.\", 1 after an error. Errors are written in\n"
-    "Japanese, in Shift-JIS (code page 932); the manual, unprc(1), shows how to read\n"
-    "them.\n"
+    "Japanese: as text on a UTF-8 terminal or a Windows console, else in Shift-JIS\n"
+    "(code page 932); the manual, unprc(1), shows how to read them.\n"
     "\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"
@@ -50,8 +60,9 @@ const ProgramText ProgramText::kMkprcHelp = {
     "Writes the .PRC File as a scrambled container that holds the Plain File, so that\n"
     "unprc restores it byte for byte. The Plain File is at most 1,048,572 bytes; an\n"
     "existing .PRC File is never replaced. Exit status 0 after success, 1 after an\n"
-    "error. Errors are written in Japanese, in Shift-JIS (code page 932); the manual,\n"
-    "mkprc(1), shows how to read them.\n"
+    "error. Errors are written in Japanese: as text on a UTF-8 terminal or a Windows\n"
+    "console, else in Shift-JIS (code page 932); the manual, mkprc(1), shows how to\n"
+    "read them.\n"
     "\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"};
@@ -62,8 +73,9 @@ const ProgramText ProgramText::kPrccatHelp = {
     "the bytes unprc would leave in FILE, as they are. Changes, creates and locks\n"
     "nothing. With no FILE, or where FILE is -, reads standard input. A FILE that\n"
     "cannot be read is reported and skipped. Exit status 0 when every FILE was\n"
-    "written, 1 after an error. Errors are written in Japanese, in Shift-JIS (code\n"
-    "page 932); the manual, prccat(1), shows how to read them.\n"
+    "written, 1 after an error. Errors are written in Japanese: as text on a UTF-8\n"
+    "terminal or a Windows console, else in Shift-JIS (code page 932); the manual,\n"
+    "prccat(1), shows how to read them.\n"
     "\n"
     "  --help     print this help and exit\n"
     "  --version  print the version and exit\n"
@@ -75,15 +87,6 @@ namespace {
 std::FILE* StreamOf(Stream stream) { return stream == Stream::kOut ? stdout : stderr; }
 
 }  // namespace
-
-// A message that cannot be printed has nowhere else to go, so print results are dropped.
-// A message is flushed at once: where standard error is buffered (the Windows C runtime
-// buffers it when it is not a console), it must still come out before any output that a
-// program writes after it without the C streams.
-void Say(const Message& message) {
-  (void)std::fputs(message.text, StreamOf(message.stream));
-  (void)std::fflush(StreamOf(message.stream));
-}
 
 // One piece of text, so that an unbuffered stream writes it in one go.
 void Say(const ProgramText& text, const char* program) {

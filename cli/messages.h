@@ -11,12 +11,14 @@ enum ExitStatus : int {
 
 enum class Stream { kOut, kErr };
 
-// A fixed text and the stream it goes to. The Japanese texts are fixed Shift-JIS bytes,
-// written as they are whatever the locale; "\n" is the line end the text stream writes
-// for the platform.
+// A fixed text and the stream it goes to, in the two forms of its one text: the fixed
+// code page 932 (Shift-JIS) bytes that anything but a terminal gets, exactly as they are
+// whatever the locale, and the text in UTF-8, from which a terminal's own form is made.
+// "\n" is the line end the platform writes.
 struct Message {
   Stream stream;
-  const char* text;
+  const char* bytes;  // code page 932
+  const char* text;   // UTF-8
 
   static const Message kCannotOpen;  // "ファイルが開けません." (cannot open the file)
   static const Message kAbnormal;    // "ファイルが異常です." (the file is abnormal)
@@ -26,6 +28,8 @@ struct Message {
   static const Message kNoMemory;      // "メモリが足りません." (not enough memory)
   static const Message kOutputExists;  // "出力ファイルが既にあります."
   static const Message kPressEnter;    // asks for Enter before the window closes
+  // Each of the above, to go through them all.
+  static const Message* const kAll[8];
 };
 
 // A text that names a program: `before`, then the name, then `after`.
@@ -42,7 +46,8 @@ struct ProgramText {
   static const ProgramText kVersion;     // standard output: "NAME VERSION"
 };
 
-// Prints `message`, then flushes its stream.
+// Prints `message`, then flushes its stream: its text where the stream is a terminal that
+// shows it (cli/messages_*.cc, one file per platform, decide), else its bytes.
 void Say(const Message& message);
 // Prints `text` naming `program`.
 void Say(const ProgramText& text, const char* program);

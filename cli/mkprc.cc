@@ -66,13 +66,9 @@ int cli::Run(const Arguments& arguments) {
   std::size_t length = 0;
   prc::FileInfo plain_info;
   {
-    // PLAIN's folder and PLAIN are closed once read, before anything is written.
-    std::string name;
-    const std::unique_ptr<prc::Folder> plain_folder = prc::OpenFolder(operands[0], &name);
-    if (!plain_folder) return Fail(Message::kCannotOpen);
-    // Only read, as cp reads: a link is followed.
-    const std::unique_ptr<prc::ReadableFile> plain =
-        plain_folder->OpenForReading(name, prc::Links::kFollow);
+    // PLAIN is closed once read, before anything is written. Only read, as cp reads it: by
+    // its path, its folder neither opened nor listed, and a link followed.
+    const std::unique_ptr<prc::ReadableFile> plain = prc::OpenToRead(operands[0]);
     if (!plain) return Fail(Message::kCannotOpen);
     plain_info = plain->info();
     switch (ReadPlain(*plain, buffer.get() + prc::kHeaderSize, &length)) {

@@ -77,13 +77,11 @@ Outcome Restore(prc::ReadableFile& file) {
 }
 
 // Restores the file at `path`, or standard input for "-". The file is opened for reading
-// only; it is never locked, and a symbolic link is read through.
+// only, by its path (its folder need not be listed); it is never locked, and a symbolic
+// link is read through.
 Outcome RestoreOne(const std::string& path) {
   if (path == "-") return Restore(*prc::StandardInput());
-  std::string name;
-  const std::unique_ptr<prc::Folder> folder = prc::OpenFolder(path, &name);
-  if (!folder) return Outcome::kCannotOpen;
-  const std::unique_ptr<prc::ReadableFile> file = folder->OpenForReading(name, prc::Links::kFollow);
+  const std::unique_ptr<prc::ReadableFile> file = prc::OpenToRead(path);
   if (!file) return Outcome::kCannotOpen;
   return Restore(*file);
 }

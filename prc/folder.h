@@ -7,7 +7,8 @@
 //  - POSIX: each call is made relative to the directory's open file descriptor (openat,
 //    renameat2, unlinkat...), so no path is looked up afresh.
 //  - Windows: each call goes by the folder's full path plus the name, looked up afresh
-//    every time. The folder is held open without delete sharing for as long as this
+//    every time, but for a move, which goes through the handle this process holds on the
+//    file moved. The folder is held open without delete sharing for as long as this
 //    object lives, so it cannot be renamed or removed meanwhile and its path keeps
 //    leading to it.
 // The implementation is chosen by the build, one file per platform; its handles stay
@@ -40,23 +41,34 @@ struct FileInfo {
   // The file's own marks that travel with it where the platform has them (Windows: the
   // read-only and hidden attributes, as FILE_ATTRIBUTE_* bits); zero elsewhere.
   std::uint32_t attributes = 0;
-  // The file's access list beyond its permission bits, as the system stores it; empty when
-  // it has none or the platform keeps none. Filled in only for a file opened for reading.
+  // The file's access list beyond its permission bits, as the system stores it (Windows: a
+  // self-relative security descriptor holding the discretionary list alone, with its control
+  // flags); empty when it has none or the platform keeps none. Filled in only for a file
+  // opened for reading.
   std::string access_list;
+  // Where the file came from, as the system marks a downloaded file (Windows: the bytes of
+  // its Zone.Identifier stream, which make the system warn before it is opened); empty when
+  // it has none or the platform keeps no such mark. Filled in only for a file opened for
+  // reading.
+  std::string origin_mark;
 
   [[nodiscard]] bool SameFileAs(const FileInfo& other) const {
     return device == other.device && number == other.number;
   }
 };
 
-// A file open for reading. Closed when destroyed, which also drops its lock.
-class ReadableFile {
+// A file this process holds open, for reading or writing.
+class OpenFile {
  public:
-  virtual ~ReadableFile() = default;
+  virtual ~OpenFile() = default;
 
-  // What the file is, as of when it was opened.
+  // What the file is, as of when it was opened or created.
   [[nodiscard]] virtual const FileInfo& info() const = 0;
+};
 
+// A file open for reading. Closed when destroyed, which also drops its lock.
+class ReadableFile : public OpenFile {
+ public:
   // Takes an exclusive lock on the file that only other lockers see, without waiting.
   // False when another process holds it, or no lock can be had. Held until destruction.
   [[nodiscard]] virtual bool LockExclusive() = 0;
@@ -67,13 +79,8 @@ class ReadableFile {
 };
 
 // A file this process created, open for writing. Closed when destroyed.
-class WritableFile {
+class WritableFile : public OpenFile {
  public:
-  virtual ~WritableFile() = default;
-
-  // What the file is, as of when it was created.
-  [[nodiscard]] virtual const FileInfo& info() const = 0;
-
   // Gives the file exactly the access `like` has, no more: `like`'s owner and group where
   // the system lets this process (always as the superuser; the group alone where the
   // caller belongs to it), then `like`'s access list in place of whatever the file was
@@ -83,7 +90,8 @@ class WritableFile {
   // refused owner or group is not an error; a failure to set the access list or the
   // permission bits is. Where the file system keeps no access lists, the permission bits
   // say no more than the list allowed. Does nothing, successfully, where the platform
-  // keeps none of these.
+  // keeps none of these. Then gives the file `like`'s origin mark, where the file system
+  // keeps one.
   [[nodiscard]] virtual bool TakeAccessOf(const FileInfo& like) = 0;
 
   // Writes all `size` bytes, retrying interrupted writes. False on an error or a short
@@ -95,7 +103,9 @@ class WritableFile {
 
   // Closes the file for writing. False when the close reports an error, which for a
   // written file means its data may not have been stored. Closing again does nothing. The
-  // file stays locked (see Folder::CreateNew) until this object is destroyed.
+  // file stays locked (see Folder::CreateNew) until this object is destroyed. On Windows,
+  // where closing reports nothing that Sync did not, the handle stays open, unwritten,
+  // until then: the file is moved through it (see Folder::MoveNoReplace).
   virtual bool Close() = 0;
 };
 
@@ -113,22 +123,20 @@ enum class MoveResult {
   kFailed,             // any other failure; nothing was changed.
 };
 
-// Whether opening a name goes through a symbolic link to the file it leads to.
-enum class Links {
-  kFollow,  // read what the link leads to, as cat(1) does
-  kRefuse,  // a link is not the file named: the open fails
-};
-
 class Folder {
  public:
   virtual ~Folder() = default;
 
-  // Opens `name` for reading, with its access list. A symbolic link is followed or
-  // refused as `links` says; never blocks, not even on a FIFO; fails, leaving nothing
-  // open, when what it opened is not a regular file. The check is made on the opened
-  // file, not the name. Null on failure.
-  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name,
-                                                                     Links links) = 0;
+  // Opens `name` for reading, with its access list, as the input of a replacement: a
+  // symbolic link is refused, as it is not the file to replace. Never blocks, not even on
+  // a FIFO; fails, leaving nothing open, when what it opened is not a regular file. The
+  // check is made on the opened file, not the name. Null on failure. (A reader that
+  // changes nothing opens a file with OpenToRead instead.) On Windows the file is also
+  // opened to be moved (see MoveNoReplace) and is shared with no process that would delete
+  // or move it, so none can block its moves either (such a process opens a file without
+  // delete sharing); while another process holds it so, the open is tried again for a
+  // moment.
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) = 0;
 
   // Looks at what `name` itself is: a symbolic link is described as the link, never
   // followed. False when nothing is there or it cannot be looked at.
@@ -153,15 +161,21 @@ class Folder {
   // Removes the name `name`; never a directory. False when it could not.
   virtual bool Remove(const std::string& name) = 0;
 
-  // Renames `from` to `to` in one step that fails when `to` names anything at all (a
-  // file, a directory, a symbolic link, dangling or not), leaving both as they were.
-  // Symbolic links are moved themselves, never followed. Where the file system has no
-  // such step, the move is made as a second name and the removal of the first; where it
-  // has no second names either, `to` is reserved by creating it as a new empty file, and
-  // `from` renamed over that reservation while the name still leads to it. Only another
-  // process that replaces the reservation in that instant can then lose its file.
-  [[nodiscard]] virtual MoveResult MoveNoReplace(const std::string& from,
-                                                 const std::string& to) = 0;
+  // Renames `from`, where `file` is open (null: whatever is there), to `to` in one step
+  // that fails when `to` names anything at all (a file, a directory, a symbolic link,
+  // dangling or not), leaving both as they were.
+  //  - POSIX: by the names; `file` is not needed. Symbolic links are moved themselves,
+  //    never followed. Where the file system has no such step, the move is made as a
+  //    second name and the removal of the first; where it has no second names either,
+  //    `to` is reserved by creating it as a new empty file, and `from` renamed over that
+  //    reservation while the name still leads to it. Only another process that replaces
+  //    the reservation in that instant can then lose its file.
+  //  - Windows: `file` itself, opened by this folder (OpenForReading or CreateNew), is
+  //    moved through the handle this process holds on it, wherever it is by then: what is
+  //    moved is what was read or written, and no other process can hold it against the
+  //    move. Null fails.
+  [[nodiscard]] virtual MoveResult MoveNoReplace(const std::string& from, const std::string& to,
+                                                 const OpenFile* file) = 0;
 
   // Makes the folder's entries (the names created, moved and removed in it) durable.
   [[nodiscard]] virtual bool Sync() = 0;
@@ -171,10 +185,21 @@ class Folder {
 // the folder cannot be opened. On POSIX the folder is the part of `path` before its last
 // "/" (see folder_posix.h). On Windows `path` is first read as the system reads a path
 // (relative to the current folder and drive, "." and ".." taken away, trailing dots and
-// spaces of its last part dropped), the name is spelled as the folder holds it (its long
-// name, not a short one), and a name with a character no file name may hold (a wildcard,
-// or a colon, which names a stream inside a file) opens nothing.
+// spaces of its last part dropped), the name is spelled as the file system reports it for
+// the file the path opens (its long name, not a short one, in its own case: in a
+// case-sensitive folder, never another file's spelling), and a name with a character no
+// file name may hold (a wildcard, or a colon, which names a stream inside a file) opens
+// nothing.
 [[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
+
+// Opens the file at `path` for reading, with its access list, as a program that only reads
+// it (prccat, mkprc's PLAIN) needs it: by its path alone, never opening or looking through
+// the folder that holds it, so that a folder that may be entered but not listed stands no
+// more in the way than it does for cat(1). A symbolic link is followed. Never blocks, not
+// even on a FIFO; fails, leaving nothing open, when what it opened is not a regular file.
+// On Windows `path` is read as OpenFolder reads it, and a name with a character no file
+// name may hold opens nothing. Null on failure.
+[[nodiscard]] std::unique_ptr<ReadableFile> OpenToRead(const std::string& path);
 
 }  // namespace prc
 

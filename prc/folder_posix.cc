@@ -239,6 +239,21 @@ class PosixWritableFile final : public WritableFile {
   FileInfo info_;
 };
 
+// The regular file open as `fd` (-1 for none), which it takes over, with its access list;
+// null, and `fd` closed, when it is something else or its list cannot be read.
+std::unique_ptr<ReadableFile> Readable(int fd) {
+  if (fd < 0) return nullptr;
+  auto file = std::make_unique<PosixReadableFile>(fd, FileInfo{});
+  struct stat st {};
+  if (Retry([&] { return fstat(fd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
+    return nullptr;  // closes it
+  }
+  FileInfo info = InfoOf(st);
+  if (!ReadAccessList(fd, &info.access_list)) return nullptr;
+  file->set_info(std::move(info));
+  return file;
+}
+
 // Whether the failure means the system or the file system does not offer the no-replace
 // flag, rather than that the move itself failed. (ENOTSUP and EOPNOTSUPP are one value on
 // Linux.)
@@ -269,20 +284,9 @@ class PosixFolder final : public Folder {
   PosixFolder& operator=(const PosixFolder&) = delete;
   ~PosixFolder() override { CloseOnce(&fd_); }
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links links) override {
-    const int nofollow = links == Links::kRefuse ? O_NOFOLLOW : 0;
-    const int fd =
-        Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | nofollow | kOpenFlags); });
-    if (fd < 0) return nullptr;
-    auto file = std::make_unique<PosixReadableFile>(fd, FileInfo{});
-    struct stat st {};
-    if (Retry([&] { return fstat(fd, &st); }) != 0 || !S_ISREG(st.st_mode)) {
-      return nullptr;  // closes it
-    }
-    FileInfo info = InfoOf(st);
-    if (!ReadAccessList(fd, &info.access_list)) return nullptr;
-    file->set_info(std::move(info));
-    return file;
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
+    return Readable(
+        Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | kOpenFlags); }));
   }
 
   bool InspectNoFollow(const std::string& name, FileInfo* info) override {
@@ -337,7 +341,8 @@ class PosixFolder final : public Folder {
     return Retry([&] { return unlinkat(fd_, name.c_str(), 0); }) == 0;
   }
 
-  MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
+  MoveResult MoveNoReplace(const std::string& from, const std::string& to,
+                           const OpenFile* /*file*/) override {
     // A move made in two or three steps is never left half made by a signal.
     const SignalsHeld held;
     const MoveResult moved = Move(from.c_str(), to.c_str());
@@ -462,6 +467,10 @@ std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
       Retry([&] { return open(parts.folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags); });
   if (fd < 0) return nullptr;
   return std::make_unique<PosixFolder>(fd);
+}
+
+std::unique_ptr<ReadableFile> OpenToRead(const std::string& path) {
+  return Readable(Retry([&] { return open(path.c_str(), O_RDONLY | kOpenFlags); }));
 }
 
 }  // namespace prc

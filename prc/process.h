@@ -84,26 +84,6 @@ class SignalCleanup {
   int entry_ = 0;
 };
 
-// Whether a window shows this process's console and closes as soon as the process ends,
-// before anyone could read what it wrote: the process is the only one attached to its
-// console, and standard input is that console, as when a file dropped on the program starts
-// it in a window of its own. Never where there are no console windows, and never when the
-// program was started from a console window (whose shell is attached too), by a script, or
-// with its input redirected.
-[[nodiscard]] bool WindowClosesAtExit();
-
-// The same decision on its inputs: the number of processes attached to this process's
-// console (0 for none, or when it cannot be had), and whether standard input is that
-// console.
-[[nodiscard]] constexpr bool WindowClosesAtExit(unsigned processes_on_console,
-                                                bool input_is_console) {
-  return processes_on_console == 1 && input_is_console;
-}
-
-// Waits until Enter is pressed on the console, or its input ends or fails. Keys pressed
-// before the call do not count. Returns at once where there are no console windows.
-void WaitForEnter();
-
 }  // namespace prc
 
 #endif  // PRC_PROCESS_H_

@@ -112,11 +112,6 @@ void PrepareProcess() {
 
 void IgnoreBrokenPipe() { (void)std::signal(SIGPIPE, SIG_IGN); }
 
-// A terminal stays open after a program ends.
-bool WindowClosesAtExit() { return false; }
-
-void WaitForEnter() {}
-
 SignalsHeld::SignalsHeld() {
   if (hold_depth++ > 0) return;
   // Every signal that can be blocked: none falls between the steps, whatever its action.

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "prc/process.h"
 
@@ -39,28 +38,6 @@ void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 // A write to a pipe whose reader has gone fails here; no signal ends the process.
 void IgnoreBrokenPipe() {}
-
-bool WindowClosesAtExit() {
-  DWORD processes[2];
-  const DWORD attached = GetConsoleProcessList(processes, 2);
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  DWORD mode = 0;
-  const bool input_is_console =
-      input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode) != 0;
-  return WindowClosesAtExit(attached, input_is_console);
-}
-
-void WaitForEnter() {
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  (void)FlushConsoleInputBuffer(input);
-  // The console gives a line only once Enter ends it; a line longer than the buffer comes
-  // in several reads.
-  char line[256];
-  DWORD count = 0;
-  while (ReadFile(input, line, sizeof line, &count, nullptr) && count > 0) {
-    if (std::memchr(line, '\n', count) != nullptr) return;
-  }
-}
 
 SignalsHeld::SignalsHeld() {
   ++hold_depth;

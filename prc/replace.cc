@@ -29,12 +29,13 @@ enum class Own {
                        // to `to`, and could not be moved back
 };
 
-// Moves `from` to `to` as MoveNoReplace does, but only while `from` leads to `file`, and
-// then checks that `to` does. Between that look and the move another process may have
-// put another file at `from`: that file, moved in its stead, is moved back.
-Own MoveOwn(Folder& folder, const std::string& from, const std::string& to, const FileInfo& file) {
-  if (!Leads(folder, from, file)) return Own::kFailed;
-  switch (folder.MoveNoReplace(from, to)) {
+// Moves `from`, where `file` is open, to `to` as MoveNoReplace does, but only while `from`
+// leads to `file`, and then checks that `to` does. Where the move goes by name, another
+// process may have put another file at `from` between that look and the move: that file,
+// moved in its stead, is moved back, by name.
+Own MoveOwn(Folder& folder, const std::string& from, const std::string& to, const OpenFile& file) {
+  if (!Leads(folder, from, file.info())) return Own::kFailed;
+  switch (folder.MoveNoReplace(from, to, &file)) {
     case MoveResult::kMoved:
       break;
     case MoveResult::kDestinationExists:
@@ -42,8 +43,9 @@ Own MoveOwn(Folder& folder, const std::string& from, const std::string& to, cons
     case MoveResult::kFailed:
       return Own::kFailed;
   }
-  if (Leads(folder, to, file)) return Own::kMoved;
-  return folder.MoveNoReplace(to, from) == MoveResult::kMoved ? Own::kFailed : Own::kStranded;
+  if (Leads(folder, to, file.info())) return Own::kMoved;
+  return folder.MoveNoReplace(to, from, nullptr) == MoveResult::kMoved ? Own::kFailed
+                                                                       : Own::kStranded;
 }
 
 // Removes `temp`'s file at `name` if the name still leads to it; else whatever is there
@@ -71,7 +73,7 @@ LockedInput OpenLockedInput(const std::string& path) {
 
 LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name) {
   LockedInput input;
-  input.file = folder->OpenForReading(name, Links::kRefuse);
+  input.file = folder->OpenForReading(name);
   FileInfo now;
   if (!input.file) {
     input.error = InputError::kCannotOpen;
@@ -99,7 +101,7 @@ NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& 
     return made;
   }
   // Still locked, and still this run's: no other run removes a locked file. Closed first,
-  // where a file open for writing cannot be removed (Windows).
+  // as it is done with (on Windows the removal takes effect once the file object goes).
   (void)file.Close();
   const SignalsHeld held_signals;
   (void)folder.Remove(temp);
@@ -115,7 +117,7 @@ CreateResult CreateDurably(Folder& folder, const std::string& name, const FileIn
   Own moved = Own::kFailed;
   {
     const SignalsHeld held;
-    moved = MoveOwn(folder, temp_name, name, temp.file->info());
+    moved = MoveOwn(folder, temp_name, name, *temp.file);
     if (moved == Own::kMoved) temp.cleanup.Disarm();
   }
   switch (moved) {
@@ -137,13 +139,13 @@ CreateResult CreateDurably(Folder& folder, const std::string& name, const FileIn
   return CreateResult::kCreated;
 }
 
-SwapResult SwapWithBackup(Folder& folder, const std::string& input, const FileInfo& input_info,
+SwapResult SwapWithBackup(Folder& folder, const std::string& input, const OpenFile& input_file,
                           const SideNames& names, NewFile temp) {
   if (!temp.file) return SwapResult::kCannotWrite;
   // From the first move to the folder's sync, a signal waits: the swap is never left
   // half made, and a temporary file that holds the payload on a failure stays.
   const SignalsHeld held;
-  switch (MoveOwn(folder, input, names.backup, input_info)) {
+  switch (MoveOwn(folder, input, names.backup, input_file)) {
     case Own::kMoved:
       break;
     case Own::kDestinationExists:
@@ -157,22 +159,22 @@ SwapResult SwapWithBackup(Folder& folder, const std::string& input, const FileIn
       temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kMoveFailed;
   }
-  const Own moved_in = MoveOwn(folder, names.temp, input, temp.file->info());
+  const Own moved_in = MoveOwn(folder, names.temp, input, *temp.file);
   temp.cleanup.Disarm();  // moved in, or kept with the payload
   if (moved_in != Own::kMoved) {
     // Put the original back under its own name. Should that fail too, it stays whole
     // under the backup name, and the payload under the temp name.
-    return MoveOwn(folder, names.backup, input, input_info) == Own::kMoved
+    return MoveOwn(folder, names.backup, input, input_file) == Own::kMoved
                ? SwapResult::kMoveFailed
                : SwapResult::kRollbackFailed;
   }
   return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
 }
 
-SwapResult WriteAndSwap(Folder& folder, const std::string& input, const FileInfo& input_info,
+SwapResult WriteAndSwap(Folder& folder, const std::string& input, const OpenFile& input_file,
                         const SideNames& names, const std::uint8_t* data, std::size_t size) {
-  return SwapWithBackup(folder, input, input_info, names,
-                        WriteTemporary(folder, names.temp, input_info, data, size));
+  return SwapWithBackup(folder, input, input_file, names,
+                        WriteTemporary(folder, names.temp, input_file.info(), data, size));
 }
 
 }  // namespace prc

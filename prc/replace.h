@@ -91,23 +91,24 @@ enum class SwapResult {
 // With the signals held (see SignalsHeld), moves `input` to names.backup and `temp`, the
 // file WriteTemporary made at names.temp, to `input`, neither move ever replacing
 // anything, each made only while its name still leads to the file this run read
-// (`input_info`) or wrote, and each checked after: where the new name leads to another
-// file (one put in the place of this run's just before the move), that file is moved
-// back and the move counts as failed. Then syncs the folder. All names are in `folder`.
-// A first move that fails and moves nothing leaves the temporary file removed, as before
-// the moves; it is kept with the payload beside an existing backup, once the first move
-// is made, or where a file moved in the input's stead could not be moved back. Disarms
-// the temporary file's signal cleanup once it is moved in, removed or kept. The input's
-// bytes are never rewritten, only moved, and are never lost. kCannotWrite when `temp`
-// holds no file.
+// (`input_file`, open at `input`) or wrote, and handed that file (see
+// Folder::MoveNoReplace), and each checked after: where the new name leads to another
+// file (one put in the place of this run's just before a move by name), that file is
+// moved back and the move counts as failed. Then syncs the folder. All names are in
+// `folder`. A first move that fails and moves nothing leaves the temporary file removed,
+// as before the moves; it is kept with the payload beside an existing backup, once the
+// first move is made, or where a file moved in the input's stead could not be moved back.
+// Disarms the temporary file's signal cleanup once it is moved in, removed or kept. The
+// input's bytes are never rewritten, only moved, and are never lost. kCannotWrite when
+// `temp` holds no file.
 [[nodiscard]] SwapResult SwapWithBackup(Folder& folder, const std::string& input,
-                                        const FileInfo& input_info, const SideNames& names,
+                                        const OpenFile& input_file, const SideNames& names,
                                         NewFile temp);
 
 // Writes `size` bytes at `data` to names.temp (as WriteTemporary, like the opened input
-// `input_info`), then swaps it in (as SwapWithBackup).
+// `input_file`), then swaps it in (as SwapWithBackup).
 [[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,
-                                      const FileInfo& input_info, const SideNames& names,
+                                      const OpenFile& input_file, const SideNames& names,
                                       const std::uint8_t* data, std::size_t size);
 
 }  // namespace prc

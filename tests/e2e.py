@@ -15,6 +15,7 @@ another processor; cases that follow the tool's calls with strace are then skipp
 import argparse
 import errno
 import hashlib
+import itertools
 import os
 import random
 import re
@@ -160,15 +161,28 @@ def limit(resource_id, value):
     return apply
 
 
+# The runs under wine that were made again (see run_process).
+RETRIED = []
+
+
 def run_process(cmd, **run):
     """subprocess.run, but under wine a run that ended with status 1 and wrote nothing is
-    made again, once, and said so: every failure of these tools writes a message (prccat's
-    reader gone cannot happen to a captured stream), and wine, loaded, now and then ends a
-    program it could not start that way. A fault of the tool's own comes again."""
-    p = subprocess.run(cmd, **run)
-    if not NATIVE and p.returncode == 1 and not p.stdout and not p.stderr:
-        print(f"\nnote: {cmd[1:]} ended with status 1 and no output; run again", file=sys.stderr)
+    made again, once, on the files laid afresh, and said so: every failure of these tools
+    writes a message (prccat's reader gone cannot happen to a captured stream), and wine,
+    loaded, now and then ends a program it could not start that way. A fault of the tool's
+    own comes again. More than one such run fails the suite (see main)."""
+    if NATIVE:
+        return subprocess.run(cmd, **run)
+    with tempfile.TemporaryDirectory(prefix="unprc-e2e-before-") as before:
+        # With modes and extended attributes, where wine keeps marks and access lists.
+        shutil.copytree(run["cwd"], before, symlinks=True, dirs_exist_ok=True)
         p = subprocess.run(cmd, **run)
+        if p.returncode == 1 and not p.stdout and not p.stderr:
+            RETRIED.append(cmd[1:])
+            print(f"\nnote: {cmd[1:]} ended with status 1 and no output; run again", file=sys.stderr)
+            shutil.rmtree(run["cwd"])
+            shutil.copytree(before, run["cwd"], symlinks=True)
+            p = subprocess.run(cmd, **run)
     return p
 
 
@@ -346,6 +360,25 @@ class Refusals(Case):
             self.skipTest("the tool does not start under an address-space limit of 64 MiB")
         self.refused({"A.PRC": GOOD}, ["A.PRC"], NO_MEMORY,
                      preexec=limit(resource.RLIMIT_AS, step << 18))
+
+    def test_a_terminal_shows_the_text(self):
+        # One message of each program, on a terminal whose locale is UTF-8 or a console of any
+        # code page; a terminal of another locale gets the bytes, as a pipe does.
+        rows = [(TOOL, {}, ["absent"], CANNOT_OPEN), (MKPRC, {"P": b"", "X": b""}, ["P", "X"], OUTPUT_EXISTS),
+                (PRCCAT, {"A": b"\x04"}, ["A"], ABNORMAL)]
+        utf8 = {"LANG": "C.UTF-8", "LC_ALL": "", "LC_CTYPE": ""}
+        locales = [(utf8, True), (dict(utf8, LANG="C"), False), (dict(utf8, LC_CTYPE="ja_JP.SJIS"), False),
+                   (dict(utf8, LANG="C", LC_CTYPE="en_US.Utf8@euro"), True)] if NATIVE else [(utf8, True)]
+        pages = [] if NATIVE else ["437", "1252"]  # a console's, under wine
+        starts = [TOOL[:-1] + ["cmd", "/c", "chcp", page, ">nul", "&"] for page in pages] or [EMULATOR]
+        for (tool, tree, args, message), (env, shown), start in itertools.product(
+                [row for row in rows if row[0]], locales, starts):
+            with self.subTest(cmd=start + tool[-1:] + args, env=env):
+                self.setUp()
+                lay(self.root, tree)
+                status, out, _ = on_a_terminal(start + tool[-1:] + args, self.root, env)
+                want = message.decode("cp932").encode() if shown else message
+                self.assertEqual((status, re.sub(rb"\r+\n", b"\n", out)), (1, want + b"\n"))
 
 
 class Restores(Case):
@@ -1318,17 +1351,20 @@ class WindowsNames(WindowsCase):
 
 class Windows(WindowsCase):
     """The rest of the Windows build as Windows users meet it: the read-only and hidden
-    marks; another process holding a file or the folder for a moment; Ctrl+C during the
-    moves; a file dropped on the program."""
+    marks and the access list; another process holding a file or the folder; Ctrl+C; a
+    file dropped on the program."""
 
-    def test_read_only_and_hidden_marks_are_carried(self):
+    def test_read_only_and_hidden_marks_and_access_are_carried(self):
+        # Wine gives a file the access list its mode says, and keeps a list that is set.
         read_only, hidden = 0x1, 0x2
-        for marks in (0, read_only, hidden, read_only | hidden):
-            with self.subTest(marks=marks):
+        for marks, mode in ((0, 0o600), (read_only, 0o640), (hidden, 0o644),
+                            (read_only | hidden, 0o600)):
+            with self.subTest(marks=marks, mode=oct(mode)):
                 self.setUp()
                 # A leftover temporary file with the marks too: it is removed all the same.
                 lay(self.root, {"A.PRC": GOOD, "A.PRC.$$$": b"left", "p": b"plain"})
                 for name in ("A.PRC", "A.PRC.$$$", "p"):
+                    os.chmod(os.path.join(self.root, name), mode)
                     self.helper("set-attributes", name, "%x" % marks)
                 self.assertEqual(self.run_tool(["A.PRC"]), (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
                 self.assertEqual(self.run_tool(["p", "B.PRC"], tool=MKPRC), (0, b"", b""))
@@ -1336,37 +1372,48 @@ class Windows(WindowsCase):
                                  "B.PRC": container(b"plain")})
                 for name in ("A.PRC", "A.PRC.BAK", "B.PRC"):
                     self.assertEqual(self.helper("attributes", name), "0x%X" % marks, name)
+                for made, like in (("A.PRC", "A.PRC.BAK"), ("B.PRC", "p")):
+                    self.assertEqual(self.helper("access", made), self.helper("access", like), made)
 
     def test_a_file_held_for_a_moment_by_another_process(self):
         if not HELPER:
             self.skipTest("no --windows-helper given")
         plain, key = restored(GOOD)
-        original = {"A.PRC": GOOD}
-        rows = [  # held, for how long, and the files after
-            ("A.PRC", 1000, 0, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
-            ("A.PRC.$$$", 1000, 0, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
-            # Held past the tries: the first move fails, and the temporary file goes.
-            ("A.PRC", 4000, 1, original),
+        original, swapped = {"A.PRC": GOOD}, {"A.PRC": plain, "A.PRC.BAK": GOOD}
+        ok = (0, key_line(key) + b"OK." + EOL, b"")
+        rows = [  # held, for how long, by a scanner during the run (else from before it),
+            # what the run says, and the files after
+            ("A.PRC", 1000, False, ok, swapped),
+            ("A.PRC.$$$", 1000, False, ok, swapped),
+            # Held past the tries: the input is not opened, and nothing is made.
+            ("A.PRC", 4000, False, (1, b"", CANNOT_OPEN + EOL), original),
+            # A scanner that opens the temporary file the moment it can never gets it: the
+            # run holds it from its creation to its move, which it cannot make wait.
+            ("A.PRC.$$$", 3000, True, ok, swapped),
         ]
-        for held, milliseconds, status, after in rows:
-            with self.subTest(held=held, milliseconds=milliseconds):
+        for held, milliseconds, scanner, outcome, after in rows:
+            with self.subTest(held=held, milliseconds=milliseconds, scanner=scanner):
                 self.setUp()
-                lay(self.root, dict(original, **{"A.PRC.$$$": b"left"}) if held == "A.PRC.$$$"
-                    else original)
+                lay(self.root, dict(original, **{"A.PRC.$$$": b"left"})
+                    if held == "A.PRC.$$$" and not scanner else original)
+                if scanner:
+                    got = self.helper("scan", held, str(milliseconds), TOOL[-1], "A.PRC")
+                    status, out, _ = outcome
+                    self.assertEqual(got, (out + b"0x%08X" % status + EOL + b"held 0").decode())
+                    self.assertTree(after)
+                    continue
                 holder = subprocess.Popen(HELPER + ["hold", held, str(milliseconds)], cwd=self.root,
                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                           env=dict(os.environ, WINEDEBUG="-all", **self.ENV))
                 self.addCleanup(holder.stdout.close)
                 self.addCleanup(holder.wait, 60)
                 self.assertEqual(holder.stdout.readline().strip(), b"held")
-                got = self.run_tool(["A.PRC"])
-                out = key_line(key) + (b"OK." + EOL if status == 0 else b"")
-                self.assertEqual(got, (status, out, b"" if status == 0 else CANNOT_WRITE + EOL))
+                self.assertEqual(self.run_tool(["A.PRC"]), outcome)
                 holder.wait(60)
                 self.assertTree(after)
 
     def test_the_folder_is_held_for_the_whole_run(self):
-        # While the run waits on its first move (another process holds the file), another
+        # While the run waits to open its input (another process holds the file), another
         # program cannot rename or remove the folder the run works in.
         if not HELPER:
             self.skipTest("no --windows-helper given")
@@ -1388,13 +1435,13 @@ class Windows(WindowsCase):
 
     def test_ctrl_c_ends_the_run_at_once_or_after_the_moves(self):
         # Another process holds a file, so the run is trying again when Ctrl+C comes: the
-        # leftover temporary file before the moves, the input during them.
+        # leftover temporary file's removal, or the input's open. No other process can make
+        # the moves themselves wait, so none can hold a run there for an event to come.
         if not HELPER:
             self.skipTest("no --windows-helper given")
-        plain, key = restored(GOOD)
         rows = [  # held, what is laid, the files after
             ("A.PRC.$$$", {"A.PRC": GOOD, "A.PRC.$$$": b"left"}, {"A.PRC": GOOD, "A.PRC.$$$": b"left"}),
-            ("A.PRC", {"A.PRC": GOOD}, {"A.PRC": plain, "A.PRC.BAK": GOOD}),
+            ("A.PRC", {"A.PRC": GOOD}, {"A.PRC": GOOD}),
         ]
         for held, tree, after in rows:
             with self.subTest(held=held):
@@ -1424,6 +1471,11 @@ class Windows(WindowsCase):
                                        self.ENV)
         self.assertEqual(status, 0, out)
         self.assertNotIn(b"Enter", out)
+        self.assertTree(after)
+        # On a console without a window, as Task Scheduler starts it: nobody could press Enter.
+        self.setUp()
+        lay(self.root, {"A.PRC": GOOD})
+        self.assertEqual(self.helper("hidden", TOOL[-1], "A.PRC"), "0x00000000")
         self.assertTree(after)
 
 
@@ -1471,7 +1523,7 @@ def on_a_terminal(cmd, cwd, extra, enter_after=None):
     import select
     master, slave = pty.openpty()
     p = subprocess.Popen(cmd, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,
-                         env=dict(os.environ, WINEDEBUG="-all", **extra))
+                         env=dict(os.environ, WINEDEBUG="-all", ASAN_OPTIONS="detect_leaks=0", **extra))
     os.close(slave)
     out, start, asked, pressed, waited = b"", time.monotonic(), None, None, False
     while True:
@@ -1735,18 +1787,19 @@ class Reader(Case):
     @posix_only
     def test_a_locked_file_in_a_folder_nobody_may_write(self):
         # Another process's exclusive lock does not stop prccat; it takes none of its own,
-        # and writes nothing, so a folder and file that may only be read are enough. As
-        # root, whom no permission bits stop, it runs as another user.
+        # writes nothing and opens the file alone, so a file that may only be read, in a
+        # folder that may be entered but neither listed nor written, is enough; for mkprc's
+        # PLAIN too. As root, whom no permission bits stop, it runs as another user.
         import fcntl
         tree = {"ro/A.PRC": GOOD}
         before = self.laid(tree)
         os.chmod(os.path.join(self.root, "ro/A.PRC"), 0o444)
-        os.chmod(os.path.join(self.root, "ro"), 0o555)
+        os.chmod(os.path.join(self.root, "ro"), 0o711)
         self.addCleanup(os.chmod, os.path.join(self.root, "ro"), 0o755)
-        tool, preexec = PRCCAT, None
+        (tool, *mkprc), preexec = [PRCCAT] + [MKPRC] * bool(MKPRC), None
         if os.geteuid() == 0:
             os.chmod(self.root, 0o755)
-            tool, = self.copies_anyone_may_run(PRCCAT)
+            tool, *mkprc = self.copies_anyone_may_run(tool, *mkprc)
 
             def preexec():
                 os.setgroups([])
@@ -1757,6 +1810,13 @@ class Reader(Case):
             fcntl.flock(held, fcntl.LOCK_EX)
             got = self.run_prccat(["ro/A.PRC"], preexec=preexec, tool=tool)
             self.assertEqual(got, (0, RESTORED, b""))
+            out = tempfile.mkdtemp(prefix="unprc-e2e-out-")
+            self.addCleanup(shutil.rmtree, out)
+            os.chmod(out, 0o777)
+            for maker in mkprc:
+                self.assertEqual(self.run_tool(["ro/A.PRC", out + "/OUT"], argv0="mkprc",
+                                               preexec=preexec, tool=maker), (0, b"", b""))
+                self.assertEqual(snapshot(out), {"OUT": container(GOOD)})
             # The lock was held throughout: a second exclusive one is refused.
             with open(os.path.join(self.root, "ro/A.PRC"), "rb") as again:
                 with self.assertRaises(BlockingIOError):
@@ -1805,17 +1865,19 @@ def main():
     EOL = b"\r\n" if args.crlf else b"\n"
     EXAMPLES = args.examples
     HELPER = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.windows_helper)]
+    # Names reach the emulator as UTF-8; a terminal in this locale would show the messages.
+    os.environ["LC_ALL"] = "C.UTF-8"
     keeper = None
     if not NATIVE:
-        # Names reach the emulator as UTF-8.
-        os.environ["LC_ALL"] = "C.UTF-8"
         keeper = keep_emulator_running({})
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
     finally:
         if keeper:
             stop_emulator(keeper)
-    sys.exit(not result.wasSuccessful())
+    if len(RETRIED) > 1:  # one is the most a loaded machine explains
+        print(f"\nFAILED: {len(RETRIED)} runs under wine were made again", file=sys.stderr)
+    sys.exit(not result.wasSuccessful() or len(RETRIED) > 1)
 
 
 if __name__ == "__main__":

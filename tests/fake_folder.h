@@ -19,13 +19,16 @@ namespace prc::test {
 
 class FakeFolder final : public Folder {
  public:
-  // Puts a regular file with one name, `name`, holding `bytes`; the caller's own unless
-  // `owned` is false.
-  void Put(const std::string& name, const std::string& bytes, bool owned = true) {
+  // Puts a regular file with one name, `name`, holding `bytes` and `carried`'s access list
+  // and origin mark; the caller's own unless `owned` is false.
+  void Put(const std::string& name, const std::string& bytes, bool owned = true,
+           const FileInfo& carried = {}) {
     auto node = std::make_shared<Node>();
     node->number = ++last_number_;
     node->bytes = bytes;
     node->owned = owned;
+    node->access_list = carried.access_list;
+    node->origin_mark = carried.origin_mark;
     names_[name] = std::move(node);
   }
 
@@ -41,14 +44,16 @@ class FakeFolder final : public Folder {
     swaps_[call] = {name, bytes};
   }
 
-  // Each name, and the bytes of the file it leads to.
+  // Each name, and the bytes of the file it leads to, then its access list and origin mark.
   [[nodiscard]] std::map<std::string, std::string> Contents() const {
     std::map<std::string, std::string> contents;
-    for (const auto& [name, node] : names_) contents[name] = node->bytes;
+    for (const auto& [name, node] : names_) {
+      contents[name] = node->bytes + node->access_list + node->origin_mark;
+    }
     return contents;
   }
 
-  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name, Links /*links*/) override {
+  std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) override {
     const auto found = names_.find(name);
     if (Fails("open " + name) || found == names_.end()) return nullptr;
     return std::make_unique<Readable>(this, name, found->second);
@@ -79,7 +84,8 @@ class FakeFolder final : public Folder {
     return names_.erase(name) != 0;
   }
 
-  MoveResult MoveNoReplace(const std::string& from, const std::string& to) override {
+  MoveResult MoveNoReplace(const std::string& from, const std::string& to,
+                           const OpenFile* /*file*/) override {
     const auto found = names_.find(from);
     if (Fails("move " + from + " " + to) || found == names_.end()) return MoveResult::kFailed;
     if (names_.count(to) != 0) return MoveResult::kDestinationExists;
@@ -96,6 +102,8 @@ class FakeFolder final : public Folder {
     std::string bytes;
     bool owned = true;
     bool locked = false;
+    std::string access_list;
+    std::string origin_mark;
   };
 
   // Holds a file's lock from its taking until destruction.
@@ -140,7 +148,12 @@ class FakeFolder final : public Folder {
       (void)lock_.Take();
     }
     [[nodiscard]] const FileInfo& info() const override { return info_; }
-    bool TakeAccessOf(const FileInfo& /*like*/) override { return !Fails("access"); }
+    bool TakeAccessOf(const FileInfo& like) override {
+      if (Fails("access")) return false;
+      lock_.node->access_list = like.access_list;
+      lock_.node->origin_mark = like.origin_mark;
+      return true;
+    }
     bool WriteFull(const std::uint8_t* data, std::size_t size) override {
       if (Fails("write")) return false;
       lock_.node->bytes.append(reinterpret_cast<const char*>(data), size);
@@ -173,6 +186,8 @@ class FakeFolder final : public Folder {
     info.number = node.number;
     info.regular = true;
     info.owned_by_caller = node.owned;
+    info.access_list = node.access_list;
+    info.origin_mark = node.origin_mark;
     info.links = static_cast<std::uint32_t>(
         std::count_if(names_.begin(), names_.end(),
                       [&](const auto& entry) { return entry.second.get() == &node; }));

@@ -9,13 +9,25 @@
 //   windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...
 //     Starts PROGRAM on this process's console (which it must have: under the emulator,
 //     a terminal), opens PATH without delete sharing as soon as it can, so that the tool's
-//     move or removal of it waits, sends the console a Ctrl+C BEFORE milliseconds later,
+//     open or removal of it waits, sends the console a Ctrl+C BEFORE milliseconds later,
 //     holds PATH AFTER milliseconds longer, then waits for PROGRAM and prints its exit
 //     status in hexadecimal ("0x...") on standard output. Exits 0, or 1 when PROGRAM
 //     does not start or PATH never opens.
 //
+//   windows_helper scan PATH MILLISECONDS PROGRAM [ARGUMENT]...
+//     As interrupt, but while PROGRAM runs opens PATH as a virus scanner does, whenever it
+//     can, trying without pause, and holds it MILLISECONDS each time; then prints the
+//     status and how often PATH was held ("held N").
+//
+//   windows_helper hidden PROGRAM [ARGUMENT]...
+//     Starts PROGRAM on a console of its own without a window (CREATE_NO_WINDOW), as Task
+//     Scheduler does, and prints its status, or "still running" (and ends it) after 20 s.
+//
 //   windows_helper attributes PATH
 //     Prints PATH's read-only and hidden attributes, as "0x..." of FILE_ATTRIBUTE_* bits.
+//
+//   windows_helper access PATH
+//     Prints PATH's discretionary access list with its control flags, as SDDL.
 //
 //   windows_helper set-attributes PATH BITS
 //     Sets PATH's attributes to BITS (hexadecimal FILE_ATTRIBUTE_* bits; 0 for none).
@@ -27,6 +39,8 @@
 //     Prints PATH with each part in its short (8.3) form, in UTF-8.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// Needs windows.h first.
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -76,34 +90,68 @@ int Hold(const wchar_t* path, DWORD milliseconds) {
   return 0;
 }
 
-int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
+// Starts the `count` words at `program`, with `flags` 0 on this process's console and
+// streams; false when it does not start.
+bool Start(int count, wchar_t** program, DWORD flags, PROCESS_INFORMATION* child) {
   std::wstring line;
   for (int i = 0; i < count; ++i) line += (i > 0 ? L" " : L"") + Quoted(program[i]);
   // The tool's output goes where this program's goes, also when a console is made here.
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.dwFlags = flags == 0 ? STARTF_USESTDHANDLES : 0;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  return CreateProcessW(nullptr, line.data(), nullptr, nullptr, flags == 0, flags, nullptr, nullptr,
+                        &startup, child) != 0;
+}
 
+// Prints `child`'s exit status once it ends, or "still running" after `milliseconds`;
+// whether it ended.
+bool PrintStatus(const PROCESS_INFORMATION& child, DWORD milliseconds = INFINITE) {
+  DWORD status = 0;
+  const bool ended = WaitForSingleObject(child.hProcess, milliseconds) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(child.hProcess, &status);
+  if (ended) std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  if (!ended) std::printf("still running\n");
+  return ended;
+}
+
+int Interrupt(const wchar_t* path, DWORD before, DWORD after, int count, wchar_t** program) {
   PROCESS_INFORMATION child{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &child)) {
-    return 1;
-  }
+  if (!Start(count, program, 0, &child)) return 1;
   HANDLE held = OpenAsSoonAsPossible(path);
   if (held == INVALID_HANDLE_VALUE) return 1;
-  Sleep(before);  // the tool is now trying its move or removal again and again
+  Sleep(before);  // the tool is now trying its open or removal again and again
   // Every process on the console gets it; this one ignores it.
   (void)SetConsoleCtrlHandler(nullptr, TRUE);
   (void)GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
   Sleep(after);
   CloseHandle(held);
-  WaitForSingleObject(child.hProcess, INFINITE);
-  DWORD status = 0;
-  GetExitCodeProcess(child.hProcess, &status);
-  std::printf("0x%08lX\n", static_cast<unsigned long>(status));
+  PrintStatus(child);
+  return 0;
+}
+
+int Scan(const wchar_t* path, DWORD milliseconds, int count, wchar_t** program) {
+  PROCESS_INFORMATION child{};
+  if (!Start(count, program, 0, &child)) return 1;
+  int times = 0;
+  while (WaitForSingleObject(child.hProcess, 0) == WAIT_TIMEOUT) {
+    HANDLE held = OpenWithoutDeleteSharing(path);
+    if (held == INVALID_HANDLE_VALUE) continue;  // and again at once: a moment is enough
+    ++times;
+    Sleep(milliseconds);
+    CloseHandle(held);
+  }
+  PrintStatus(child);
+  std::printf("held %d\n", times);
+  return 0;
+}
+
+int Hidden(int count, wchar_t** program) {
+  PROCESS_INFORMATION child{};
+  if (!Start(count, program, CREATE_NO_WINDOW, &child)) return 1;
+  if (!PrintStatus(child, 20000)) (void)TerminateProcess(child.hProcess, 1);
   return 0;
 }
 
@@ -111,6 +159,22 @@ int Attributes(const wchar_t* path) {
   const DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return 1;
   std::printf("0x%lX\n", attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  return 0;
+}
+
+int Access(const wchar_t* path) {
+  DWORD size = 0;
+  (void)GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::string descriptor(size, '\0');
+  wchar_t* text = nullptr;
+  if (size == 0 ||
+      !GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return 1;
+  }
+  std::printf("%ls\n", text);
+  LocalFree(text);
   return 0;
 }
 
@@ -145,7 +209,13 @@ int wmain(int argc, wchar_t* argv[]) {
     return Interrupt(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)),
                      static_cast<DWORD>(std::wcstoul(argv[4], nullptr, 10)), argc - 5, argv + 5);
   }
+  if (argc >= 5 && std::wcscmp(argv[1], L"scan") == 0) {
+    return Scan(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argc - 4,
+                argv + 4);
+  }
+  if (argc >= 3 && std::wcscmp(argv[1], L"hidden") == 0) return Hidden(argc - 2, argv + 2);
   if (argc == 3 && std::wcscmp(argv[1], L"attributes") == 0) return Attributes(argv[2]);
+  if (argc == 3 && std::wcscmp(argv[1], L"access") == 0) return Access(argv[2]);
   if (argc == 4 && std::wcscmp(argv[1], L"set-attributes") == 0) {
     return SetAttributes(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 16)));
   }
@@ -154,7 +224,10 @@ int wmain(int argc, wchar_t* argv[]) {
   (void)std::fprintf(stderr,
                      "usage: windows_helper hold PATH MILLISECONDS\n"
                      "       windows_helper interrupt PATH BEFORE AFTER PROGRAM [ARGUMENT]...\n"
+                     "       windows_helper scan PATH MILLISECONDS PROGRAM [ARGUMENT]...\n"
+                     "       windows_helper hidden PROGRAM [ARGUMENT]...\n"
                      "       windows_helper attributes PATH\n"
+                     "       windows_helper access PATH\n"
                      "       windows_helper set-attributes PATH BITS\n"
                      "       windows_helper move FROM TO\n"
                      "       windows_helper short PATH\n");

@@ -1,5 +1,5 @@
 // A file a live run made is never taken for a leftover by another run, on every platform,
-// also once it is written and closed and waits for its move.
+// also once it is written and closed and waits for its move; the run itself may remove it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -41,6 +41,15 @@ TEST(LeftoverTest, ALiveRunsFileIsNoLeftoverUntilItGoes) {
   made.cleanup.Disarm();
   made.file.reset();
   EXPECT_TRUE(other->RemoveLeftover(name, held));
+  EXPECT_FALSE(other->InspectNoFollow(name, &still));
+
+  // A run removes a file it made while it still holds it, as when a later step fails; the
+  // name is gone once the file is.
+  made = live->CreateNew(name);
+  ASSERT_TRUE(made.file);
+  EXPECT_TRUE(live->Remove(name));
+  made.cleanup.Disarm();
+  made.file.reset();
   EXPECT_FALSE(other->InspectNoFollow(name, &still));
   // Held folders cannot be removed (Windows): let them go first.
   live.reset();

@@ -32,7 +32,7 @@ class MoveTest : public ::testing::Test {
     std::string name;
     const std::unique_ptr<Folder> folder = OpenFolder(Path(from), &name);
     EXPECT_EQ(name, from);
-    return folder ? folder->MoveNoReplace(from, to) : MoveResult::kFailed;
+    return folder ? folder->MoveNoReplace(from, to, nullptr) : MoveResult::kFailed;
   }
   void Write(const char* name, const std::string& text) const {
     std::ofstream(Path(name), std::ios::binary) << text;

@@ -30,9 +30,19 @@ const char* const kBytes[] = {
     "another user's file",
 };
 
+// The original's access list and origin mark, which each file made in its place carries.
+FileInfo Carried() {
+  FileInfo carried;
+  carried.access_list = ", the original's access list";
+  carried.origin_mark = ", [ZoneTransfer] ZoneId=3";
+  return carried;
+}
+
 // Puts `holds` at `name`; another user's file is not the caller's.
 void Lay(test::FakeFolder& folder, const std::string& name, Holds holds) {
-  if (holds != kNothing) folder.Put(name, kBytes[holds], holds != kForeign);
+  if (holds != kNothing) {
+    folder.Put(name, kBytes[holds], holds != kForeign, holds == kOriginal ? Carried() : FileInfo{});
+  }
 }
 
 // Makes each call in `calls` fail, or, written "CALL swaps NAME", puts another user's file
@@ -53,7 +63,10 @@ std::map<std::string, std::string> Expected(
     std::initializer_list<std::pair<std::string, Holds>> names) {
   std::map<std::string, std::string> contents;
   for (const auto& [name, holds] : names) {
-    if (holds != kNothing) contents[name] = kBytes[holds];
+    const bool carries = holds == kOriginal || holds == kPayload;
+    const FileInfo carried = carries ? Carried() : FileInfo{};
+    if (holds != kNothing)
+      contents[name] = kBytes[holds] + carried.access_list + carried.origin_mark;
   }
   return contents;
 }
@@ -131,7 +144,7 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
     const LockedInput input = LockInput(std::move(owned), file);
     EXPECT_EQ(input.error, row.input);
     if (input.error == InputError::kNone) {
-      EXPECT_EQ(WriteAndSwap(*input.folder, input.name, input.file->info(), SideNamesFor(file),
+      EXPECT_EQ(WriteAndSwap(*input.folder, input.name, *input.file, SideNamesFor(file),
                              PayloadBytes(), PayloadSize()),
                 row.result);
     }
@@ -164,7 +177,7 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
     test::FakeFolder folder;
     Lay(folder, out, row.out_before);
     FailEach(folder, row.failing);
-    EXPECT_EQ(CreateDurably(folder, out, FileInfo{}, PayloadBytes(), PayloadSize()), row.result);
+    EXPECT_EQ(CreateDurably(folder, out, Carried(), PayloadBytes(), PayloadSize()), row.result);
     // No temporary file is ever left.
     EXPECT_EQ(folder.Contents(), Expected({{out, row.out_after}, {out_temp, kNothing}}));
   }
