@@ -45,7 +45,8 @@ sigset_t mask_before_hold;
 // Every signal whose default action ends the process, the real-time ones included, but
 // SIGXFSZ, which PrepareProcess ignores: each number the system has, less those listed
 // above, so that no signal a system adds is left out. The numbers the C library keeps
-// for itself (two below SIGRTMIN, on Linux) are refused by sigaddset, and so left out.
+// for itself (those just below SIGRTMIN, on Linux) are refused by sigaddset, and so
+// left out.
 sigset_t TerminatingSet() {
   sigset_t set;
   sigemptyset(&set);

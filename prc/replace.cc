@@ -143,7 +143,7 @@ SwapResult SwapWithBackup(Folder& folder, const std::string& input, const OpenFi
                           const SideNames& names, NewFile temp) {
   if (!temp.file) return SwapResult::kCannotWrite;
   // From the first move to the folder's sync, a signal waits: the swap is never left
-  // half made, and a temporary file that holds the payload on a failure stays.
+  // half made, and a temporary file kept with the payload on a failure stays.
   const SignalsHeld held;
   switch (MoveOwn(folder, input, names.backup, input_file)) {
     case Own::kMoved:
