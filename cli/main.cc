@@ -8,6 +8,7 @@
 #include "cli/messages.h"
 #include "prc/container.h"
 #include "prc/folder.h"
+#include "prc/process.h"
 #include "prc/replace.h"
 #include "prc/work_buffer.h"
 
@@ -60,7 +61,12 @@ int cli::Run(const Arguments& arguments) {
   prc::NewFile temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
                                           buffer.get() + prc::kHeaderSize, header.payload_length);
   buffer.reset();  // The payload is on disk or lost; the moves need no memory.
-  switch (prc::SwapWithBackup(*input.folder, input.name, *input.file, names, std::move(temp))) {
+  const prc::SwapResult swapped =
+      prc::SwapWithBackup(*input.folder, input.name, *input.file, names, std::move(temp));
+  // The files are now as `swapped` says, and the status says it: a reader of the output
+  // that has gone (unprc FILE | head -c1) no longer ends the run by a broken pipe.
+  prc::IgnoreBrokenPipe();
+  switch (swapped) {
     case prc::SwapResult::kSwapped:
       break;
     case prc::SwapResult::kBackupExists:

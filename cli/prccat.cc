@@ -41,9 +41,11 @@ Outcome Written(prc::WriteResult result) {
 // Writes the payload of `file` to standard output, exactly as unprc restores it in its
 // zero-filled work buffer: of the file's first kWorkBufferSize bytes, those after the
 // header are descrambled in pairs (an odd count's last pair taking in a zero byte), and
-// the payload is the header's length of them, zeros past the bytes read. Nothing past
-// what the payload needs is read. A read error after the first piece leaves the pieces
-// before it written.
+// the payload is the header's length of them, zeros past the bytes read. Of a regular
+// file, up to that work buffer's worth is read, as unprc reads it. Of anything else (a
+// pipe), only the header's length after the header, the bytes the payload is made of: the
+// next container in the stream is left for the next "-". A read error after the first
+// piece leaves the pieces before it written.
 Outcome Restore(prc::ReadableFile& file) {
   std::uint8_t head[prc::kHeaderSize];
   std::size_t count = 0;
@@ -53,12 +55,12 @@ Outcome Restore(prc::ReadableFile& file) {
   if (!prc::PayloadFits(header)) return Outcome::kAbnormal;
 
   std::size_t unwritten = header.payload_length;
-  std::size_t unread = prc::kMaxPayloadLength;  // the rest of the work buffer's worth
+  std::size_t unread = file.info().regular ? prc::kMaxPayloadLength : header.payload_length;
   std::uint16_t previous = header.key;
   while (unwritten > 0) {
     count = 0;
     if (unread > 0) {
-      // Even, as both sizes are: only the file's end makes a piece odd.
+      // Even but for a stream's odd payload length: only the end makes a piece odd.
       const std::size_t ask = std::min(kPieceSize, unread);
       if (!file.ReadFull(piece, ask, &count)) return Outcome::kCannotOpen;
       unread = count < ask ? 0 : unread - count;

@@ -334,17 +334,7 @@ class PosixFolder final : public Folder {
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
-    int fd = Retry([&] { return openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | kOpenFlags); });
-    if (fd < 0) return false;
-    struct stat st {};
-    FileInfo now;
-    // Locked, it is no live run's; and it is removed only while the name leads to it.
-    const bool removed = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0 &&
-                         Retry([&] { return fstat(fd, &st); }) == 0 &&
-                         InfoOf(st).SameFileAs(leftover) && InspectNoFollow(name, &now) &&
-                         now.SameFileAs(leftover) && Remove(name);
-    CloseOnce(&fd);
-    return removed;
+    return RemoveUnheld(name.c_str(), leftover, false);
   }
 
   bool Remove(const std::string& name) override {
@@ -355,7 +345,12 @@ class PosixFolder final : public Folder {
                            const OpenFile* /*file*/) override {
     // A move made in two or three steps is never left half made by a signal.
     const SignalsHeld held;
-    return Move(from.c_str(), to.c_str());
+    const MoveResult moved = Move(from.c_str(), to.c_str());
+    // The one thing that may go from `to` first: an empty reservation a killed run left.
+    if (moved == MoveResult::kDestinationExists && RemoveDeadReservation(to.c_str())) {
+      return Move(from.c_str(), to.c_str());
+    }
+    return moved;
   }
 
   bool Sync() override {
@@ -383,29 +378,72 @@ class PosixFolder final : public Folder {
     return MoveByReservation(from, to);
   }
 
+  // Removes `name` when it is still `leftover`'s file, no live run holds it locked and,
+  // where `empty` says, it holds no byte; such a file is opened for writing, as its
+  // owner may not read it (see Reserve).
+  bool RemoveUnheld(const char* name, const FileInfo& leftover, bool empty) {
+    const int access = empty ? O_WRONLY : O_RDONLY;
+    int fd = Retry([&] { return openat(fd_, name, access | O_NOFOLLOW | kOpenFlags); });
+    if (fd < 0) return false;
+    struct stat st {};
+    FileInfo now;
+    // Locked, it is no live run's; and it is removed only while the name leads to it.
+    const bool removed = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0 &&
+                         Retry([&] { return fstat(fd, &st); }) == 0 &&
+                         InfoOf(st).SameFileAs(leftover) && (!empty || st.st_size == 0) &&
+                         InspectNoFollow(name, &now) && now.SameFileAs(leftover) && Remove(name);
+    CloseOnce(&fd);
+    return removed;
+  }
+
+  // Creates `name` as a reservation: a new, empty file that its owner alone may write and
+  // nobody may read, the mark by which one left behind is known. Its file descriptor, or
+  // -1.
+  int Reserve(const char* name) {
+    return Retry([&] {
+      return openat(fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags, S_IWUSR);
+    });
+  }
+
+  // Removes `name` when it is a reservation that a run killed during its move left: an
+  // empty regular file with one name, the caller's own, with a reservation's permission
+  // bits, that no live run holds locked.
+  bool RemoveDeadReservation(const char* name) {
+    struct stat st {};
+    if (Retry([&] { return fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW); }) != 0) return false;
+    const FileInfo held = InfoOf(st);
+    return held.regular && st.st_size == 0 && held.links == 1 && held.owned_by_caller &&
+           held.permissions == S_IWUSR && RemoveUnheld(name, held, true);
+  }
+
   // Where there is neither a no-replace rename nor a second name: the exclusive creation
   // of an empty file fails on anything at `to`, just as those do, and reserves the name;
-  // a plain rename then replaces the reservation, while the name still leads to it. On a
-  // failure the reservation is removed, if it is still there.
+  // a plain rename then replaces the reservation, while the name still leads to it. The
+  // reservation is locked until then, so that only one a killed run left is taken for
+  // such (see RemoveDeadReservation). On a failure the reservation is removed, if the name
+  // still leads to it (or it cannot be looked at: it was made a moment ago) and no other
+  // run has locked it.
   MoveResult MoveByReservation(const char* from, const char* to) {
-    int fd = Retry([&] {
-      return openat(fd_, to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags,
-                    S_IRUSR | S_IWUSR);
-    });
+    int fd = Reserve(to);
+    if (fd < 0 && errno == EEXIST && RemoveDeadReservation(to)) fd = Reserve(to);
     if (fd < 0) return FromErrno(errno);
+    const bool locked = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0;
+    const bool taken = !locked && errno == EWOULDBLOCK;
     struct stat st {};
     const bool known = Retry([&] { return fstat(fd, &st); }) == 0;
-    CloseOnce(&fd);
     const FileInfo reserved = InfoOf(st);
     FileInfo now;
-    if (known && InspectNoFollow(to, &now) && now.SameFileAs(reserved) &&
-        Retry([&] { return renameat(fd_, from, fd_, to); }) == 0) {
-      return MoveResult::kMoved;
-    }
-    if (known && InspectNoFollow(to, &now) && now.SameFileAs(reserved)) {
+    const auto still_reserved = [&] {
+      return known && InspectNoFollow(to, &now) && now.SameFileAs(reserved);
+    };
+    MoveResult result = MoveResult::kFailed;
+    if (locked && still_reserved() && Retry([&] { return renameat(fd_, from, fd_, to); }) == 0) {
+      result = MoveResult::kMoved;
+    } else if (!taken && (!known || still_reserved())) {  // unknown: as just made, still ours
       (void)Retry([&] { return unlinkat(fd_, to, 0); });
     }
-    return MoveResult::kFailed;
+    CloseOnce(&fd);
+    return result;
   }
 
   int fd_;

@@ -9,21 +9,29 @@ namespace prc {
 
 // Readies the process for a run; call it first, once. Afterwards:
 //  - the standard streams are open: any that was closed is opened on the null device,
-//    so no file the run opens can take a stream's number and receive its output;
+//    so no file the run opens can take a stream's number and receive its output. It is
+//    opened for the other direction (a closed input for writing, a closed output for
+//    reading), so that reading a closed input or writing to a closed output still fails;
 //  - a file-size limit makes a write fail with an error instead of ending the process;
-//  - a signal that would end the process (interrupt, terminate, hang-up, quit, a broken
-//    pipe, an alarm, the user signals, a CPU-time limit) first removes every file whose
-//    SignalCleanup is armed (see Folder::CreateNew), then ends the process by the same
-//    signal, so its status says so. A signal the process was started ignoring stays
-//    ignored.
+//  - a signal whose default action ends the process (every one that can be caught but
+//    the file-size limit's: interrupt, terminate, hang-up, a broken pipe, the timers,
+//    the user and real-time signals, and the faults too, also when another process sends
+//    them) first removes every file whose SignalCleanup is armed (see
+//    Folder::CreateNew), then ends the process by the same signal, so its status says
+//    so. A signal the process was started ignoring stays ignored.
 // Where the platform has no such streams, limits or signals, the part does what it can;
 // process_windows.cc says what.
 void PrepareProcess();
 
-// While one of these lives, the signals that end a run are blocked (added to the
-// process's signal mask); a signal that arrives meanwhile stays pending and is delivered
-// when the last one goes. Used so that no signal falls between two steps that must be
-// made together, such as the two moves of a swap. May nest.
+// From now on a write to a pipe whose reader has gone fails instead of ending the
+// process. Called once the files are as the run will report, so that a reader that has
+// gone, as after `unprc FILE | head -c1`, no longer changes the status that says so.
+void IgnoreBrokenPipe();
+
+// While one of these lives, every signal that can be blocked is (added to the process's
+// signal mask); a signal that arrives meanwhile stays pending and is delivered when the
+// last one goes. Used so that no signal falls between two steps that must be made
+// together, such as the two moves of a swap. May nest.
 class SignalsHeld {
  public:
   SignalsHeld();

@@ -36,6 +36,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 // on the main thread, and a file open for writing cannot be removed from the handler's.
 void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
+// A write to a pipe whose reader has gone fails here; no signal ends the process.
+void IgnoreBrokenPipe() {}
+
 SignalsHeld::SignalsHeld() {
   ++hold_depth;
   // The process is being ended: do not start what must not be left half made, and wait

@@ -20,12 +20,32 @@ bool Leads(Folder& folder, const std::string& name, const FileInfo& file) {
   return folder.InspectNoFollow(name, &now) && now.SameFileAs(file);
 }
 
+// How a move of this run's own file went.
+enum class Own {
+  kMoved,              // `to` leads to the file
+  kDestinationExists,  // `to` was taken; nothing was moved
+  kFailed,             // nothing was moved
+  kStranded,           // another file took `from`'s place just before the move, was moved
+                       // to `to`, and could not be moved back
+};
+
 // Moves `from`, where `file` is open, to `to` as MoveNoReplace does, but only while `from`
-// leads to `file`.
-MoveResult MoveOwn(Folder& folder, const std::string& from, const std::string& to,
-                   const OpenFile& file) {
-  return Leads(folder, from, file.info()) ? folder.MoveNoReplace(from, to, &file)
-                                          : MoveResult::kFailed;
+// leads to `file`, and then checks that `to` does. Where the move goes by name, another
+// process may have put another file at `from` between that look and the move: that file,
+// moved in its stead, is moved back, by name.
+Own MoveOwn(Folder& folder, const std::string& from, const std::string& to, const OpenFile& file) {
+  if (!Leads(folder, from, file.info())) return Own::kFailed;
+  switch (folder.MoveNoReplace(from, to, &file)) {
+    case MoveResult::kMoved:
+      break;
+    case MoveResult::kDestinationExists:
+      return Own::kDestinationExists;
+    case MoveResult::kFailed:
+      return Own::kFailed;
+  }
+  if (Leads(folder, to, file.info())) return Own::kMoved;
+  return folder.MoveNoReplace(to, from, nullptr) == MoveResult::kMoved ? Own::kFailed
+                                                                       : Own::kStranded;
 }
 
 // Removes `temp`'s file at `name` if the name still leads to it; else whatever is there
@@ -94,19 +114,20 @@ CreateResult CreateDurably(Folder& folder, const std::string& name, const FileIn
   const std::string temp_name = SideNamesFor(name).temp;
   NewFile temp = WriteTemporary(folder, temp_name, like, data, size);
   if (!temp.file) return CreateResult::kCannotWrite;
-  MoveResult moved = MoveResult::kFailed;
+  Own moved = Own::kFailed;
   {
     const SignalsHeld held;
     moved = MoveOwn(folder, temp_name, name, *temp.file);
-    if (moved == MoveResult::kMoved) temp.cleanup.Disarm();
+    if (moved == Own::kMoved) temp.cleanup.Disarm();
   }
   switch (moved) {
-    case MoveResult::kMoved:
+    case Own::kMoved:
       break;
-    case MoveResult::kDestinationExists:
+    case Own::kDestinationExists:
       RemoveOwn(folder, temp_name, temp);
       return CreateResult::kExists;
-    case MoveResult::kFailed:
+    case Own::kFailed:
+    case Own::kStranded:
       RemoveOwn(folder, temp_name, temp);
       return CreateResult::kCannotWrite;
   }
@@ -122,24 +143,28 @@ SwapResult SwapWithBackup(Folder& folder, const std::string& input, const OpenFi
                           const SideNames& names, NewFile temp) {
   if (!temp.file) return SwapResult::kCannotWrite;
   // From the first move to the folder's sync, a signal waits: the swap is never left
-  // half made, and a temporary file that holds the payload on a failure stays.
+  // half made, and a temporary file kept with the payload on a failure stays.
   const SignalsHeld held;
   switch (MoveOwn(folder, input, names.backup, input_file)) {
-    case MoveResult::kMoved:
+    case Own::kMoved:
       break;
-    case MoveResult::kDestinationExists:
+    case Own::kDestinationExists:
       temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kBackupExists;
-    case MoveResult::kFailed:
+    case Own::kFailed:
+      // Nothing has moved: the temporary file goes, as on every failure before the moves.
+      RemoveOwn(folder, names.temp, temp);
+      return SwapResult::kMoveFailed;
+    case Own::kStranded:
       temp.cleanup.Disarm();  // kept: it holds the payload
       return SwapResult::kMoveFailed;
   }
-  const MoveResult moved_in = MoveOwn(folder, names.temp, input, *temp.file);
+  const Own moved_in = MoveOwn(folder, names.temp, input, *temp.file);
   temp.cleanup.Disarm();  // moved in, or kept with the payload
-  if (moved_in != MoveResult::kMoved) {
+  if (moved_in != Own::kMoved) {
     // Put the original back under its own name. Should that fail too, it stays whole
     // under the backup name, and the payload under the temp name.
-    return MoveOwn(folder, names.backup, input, input_file) == MoveResult::kMoved
+    return MoveOwn(folder, names.backup, input, input_file) == Own::kMoved
                ? SwapResult::kMoveFailed
                : SwapResult::kRollbackFailed;
   }

@@ -68,9 +68,10 @@ enum class CreateResult {
 
 // Stores `size` bytes at `data` as a new file `name` in `folder`: written to `name` +
 // ".$$$" (as WriteTemporary, like `like`), moved to `name` by the no-replace move while
-// that name still leads to the file written, and the folder synced. Never replaces
-// anything. On any failure the temporary file is removed, if it is still the one made
-// here, and so is `name` when the folder sync fails and it is still the file made here.
+// that name still leads to the file written (and checked after, as SwapWithBackup's
+// moves are), and the folder synced. Never replaces anything. On any failure the
+// temporary file is removed, if it is still the one made here, and so is `name` when the
+// folder sync fails and it is still the file made here.
 [[nodiscard]] CreateResult CreateDurably(Folder& folder, const std::string& name,
                                          const FileInfo& like, const std::uint8_t* data,
                                          std::size_t size);
@@ -79,21 +80,27 @@ enum class SwapResult {
   kSwapped,         // `input` holds the payload, names.backup the original; no temp file
   kCannotWrite,     // the payload could not be stored: `input` untouched, no backup made
   kBackupExists,    // the backup name was taken: `input` and it untouched; temp holds payload
-  kMoveFailed,      // a move failed: the original back under `input`; temp holds payload
+  kMoveFailed,      // a move failed: the original back under `input`; temp removed when
+                    // the first move moved nothing, else it holds the payload
   kRollbackFailed,  // the second move and the move back failed: the original under
                     // names.backup, the payload under names.temp
   kNotDurable,      // both moves made, but the folder could not be synced: the files are
                     // as for kSwapped, but may not survive a power cut
 };
 
-// With the signals that end a run blocked, moves `input` to names.backup and `temp`, the
+// With the signals held (see SignalsHeld), moves `input` to names.backup and `temp`, the
 // file WriteTemporary made at names.temp, to `input`, neither move ever replacing
-// anything and each made only while its name still leads to the file this run read
+// anything, each made only while its name still leads to the file this run read
 // (`input_file`, open at `input`) or wrote, and handed that file (see
-// Folder::MoveNoReplace); then syncs the folder. All names are in `folder`. Disarms the
-// temporary file's signal cleanup once it is moved in, or kept with the payload after a
-// failure. The input's bytes are never rewritten, only moved, and are never lost.
-// kCannotWrite when `temp` holds no file.
+// Folder::MoveNoReplace), and each checked after: where the new name leads to another
+// file (one put in the place of this run's just before a move by name), that file is
+// moved back and the move counts as failed. Then syncs the folder. All names are in
+// `folder`. A first move that fails and moves nothing leaves the temporary file removed,
+// as before the moves; it is kept with the payload beside an existing backup, once the
+// first move is made, or where a file moved in the input's stead could not be moved back.
+// Disarms the temporary file's signal cleanup once it is moved in, removed or kept. The
+// input's bytes are never rewritten, only moved, and are never lost. kCannotWrite when
+// `temp` holds no file.
 [[nodiscard]] SwapResult SwapWithBackup(Folder& folder, const std::string& input,
                                         const OpenFile& input_file, const SideNames& names,
                                         NewFile temp);

@@ -1,3 +1,5 @@
+#include "prc/work_buffer_posix.h"
+
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -6,10 +8,6 @@
 
 namespace prc {
 namespace {
-
-// The size and alignment of the block the buffer starts: that of a huge page on the
-// processors that have one of 2 MiB, and a multiple of every smaller page size.
-constexpr std::size_t kBlockSize = std::size_t{2} << 20;
 
 // Asks for a mapping's pages to be filled in as it is made, where the system can.
 #ifdef MAP_POPULATE
@@ -27,15 +25,18 @@ std::uint8_t* Map(std::size_t size, int flags = 0) {
 // returns null: twice the size is mapped and the ends beyond the aligned block unmapped.
 std::uint8_t* MapAlignedBlock() {
   std::uint8_t* raw = Map(2 * kBlockSize);
-  if (raw == nullptr) return nullptr;
-  const auto at = reinterpret_cast<std::uintptr_t>(raw);
-  const std::size_t head = (kBlockSize - at % kBlockSize) % kBlockSize;
-  if (head != 0) munmap(raw, head);
-  munmap(raw + head + kBlockSize, kBlockSize - head);
-  return raw + head;
+  return raw == nullptr ? nullptr : CarveAlignedBlock(raw);
 }
 
 }  // namespace
+
+std::uint8_t* CarveAlignedBlock(std::uint8_t* mapping) {
+  const auto at = reinterpret_cast<std::uintptr_t>(mapping);
+  const std::size_t head = (kBlockSize - at % kBlockSize) % kBlockSize;
+  if (head != 0) munmap(mapping, head);
+  munmap(mapping + head + kBlockSize, kBlockSize - head);
+  return mapping + head;
+}
 
 WorkBuffer NewWorkBuffer() {
   // A fresh anonymous mapping is zero. The buffer starts a block aligned to and as large

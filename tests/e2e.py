@@ -558,7 +558,7 @@ class SwapFailures(Case):
         # Each row: a system call, which calls of it fail, and what is on disk after.
         moved_back = {"A.PRC": GOOD, "A.PRC.$$$": RESTORED}
         rows = [
-            ("renameat2", "1", "EIO", moved_back),
+            ("renameat2", "1", "EIO", {"A.PRC": GOOD}),
             ("renameat2", "2", "EIO", moved_back),
             ("renameat2", "2..3", "EIO", {"A.PRC.BAK": GOOD, "A.PRC.$$$": RESTORED}),
             ("fsync", "1", "EIO", {"A.PRC": GOOD}),
@@ -580,7 +580,7 @@ NOBODY = 65534  # the unprivileged user and group of Debian and most Linux syste
 
 # System-call numbers on x86-64, to see where a held run stands.
 SYSCALL_NUMBERS = {"write": 1, "fchmod": 91, "fsync": 74, "flock": 73, "renameat2": 316,
-                   "openat": 257}
+                   "openat": 257, "renameat": 264}
 FD_CALLS = ("write", "fchmod", "fsync", "flock")  # whose first argument is the file
 O_CREAT = 0o100  # an openat that creates: its third argument's flag
 
@@ -624,7 +624,8 @@ class Hostile(Case):
     laid at its names: the scrambled bytes stay whole, nobody else's file is written, and
     a failure leaves the files as the outcome table in docs/design.md says."""
 
-    def run_held(self, args, call, action, when=1, error=None, preexec=None, tool=None):
+    def run_held(self, args, call, action, when=1, error=None, preexec=None, tool=None,
+                 out=subprocess.PIPE):
         """Runs the tool under strace, held for two seconds on entry to its `when`th
         `call` on its own files (or, when the call is to fail with `error`, just after
         it failed); runs `action(pid)` while it is held; returns status and both
@@ -644,7 +645,7 @@ class Hostile(Case):
             resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
             if preexec:
                 preexec()
-        p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        p = subprocess.Popen(cmd, cwd=self.root, stdin=subprocess.DEVNULL, stdout=out,
                              stderr=subprocess.PIPE, env=env, preexec_fn=child)
         # Every call of the kind stops the tool under strace for a moment, the key line's
         # write to standard output too; only the held one is on a file in the folder.
@@ -659,12 +660,14 @@ class Hostile(Case):
                     with open(log) as f:
                         held = re.search(r"^(\d+)\s+.*\(DELAYED\)$", f.read(), re.M)
                     pid = held and int(held.group(1))
-                else:  # held on entry, the call's number shows, and its file is ours
+                else:  # held on entry to the `when`th, the call's number shows, its file ours
                     with open(f"/proc/{p.pid}/task/{p.pid}/children") as f:
                         candidate = int(f.read().split()[0])
                     with open(f"/proc/{candidate}/syscall") as f:
                         number, first, _, third = f.read().split()[:4]
-                    if number == str(SYSCALL_NUMBERS[call]) and (
+                    with open(log) as f:
+                        entered = len(re.findall(rf"^\d+\s+{call}\(", f.read(), re.M)) == when
+                    if entered and number == str(SYSCALL_NUMBERS[call]) and (
                             call not in FD_CALLS or os.readlink(
                                 f"/proc/{candidate}/fd/{int(first, 16)}").startswith(folder)) and (
                             call != "openat" or int(third, 16) & O_CREAT):
@@ -693,14 +696,17 @@ class Hostile(Case):
                 (fresh, "fsync", 1, None, signal.SIGTERM, fresh),
                 (fresh, "fsync", 1, None, signal.SIGQUIT, fresh),
                 (fresh, "write", 1, None, signal.SIGPIPE, fresh),
+                (fresh, "write", 1, None, signal.SIGRTMIN + 1, fresh),
+                (fresh, "fsync", 1, None, signal.SIGSEGV, fresh),  # sent, not a fault of its own
+                (fresh, "renameat2", 1, None, signal.SIGPROF, swapped),
                 (fresh, "renameat2", 1, None, signal.SIGTERM, swapped),
                 (fresh, "renameat2", 2, None, signal.SIGINT, swapped),
                 (fresh, "renameat2", 2, None, signal.SIGALRM, swapped),
                 (taken, "renameat2", 1, None, signal.SIGTERM, dict(taken, **{"A.PRC.$$$": RESTORED})),
-                (fresh, "renameat2", 1, "EIO", signal.SIGTERM, kept),
+                (fresh, "renameat2", 1, "EIO", signal.SIGTERM, fresh),
                 (fresh, "renameat2", 2, "EIO", signal.SIGTERM, kept)]
         for before, call, when, error, sig, after in rows:
-            with self.subTest(call=call, when=when, error=error, signal=sig.name, before=sorted(before)):
+            with self.subTest(call=call, when=when, error=error, signal=sig, before=sorted(before)):
                 self.setUp()
                 lay(self.root, before)
                 got = self.run_held(["A.PRC"], call, lambda pid: os.kill(pid, sig), when, error)
@@ -713,6 +719,14 @@ class Hostile(Case):
         got = self.run_held(["A.PRC"], "fsync", lambda pid: os.kill(pid, signal.SIGHUP),
                             preexec=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
         self.assertEqual(got, (0, key_line(GOOD_KEY) + b"OK." + EOL, b""))
+        self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
+
+    def test_a_reader_gone_by_the_moves_changes_no_status(self):
+        lay(self.root, {"A.PRC": GOOD})  # unprc A.PRC | head -c1
+        reader, writer = os.pipe()
+        got = self.run_held(["A.PRC"], "renameat2", lambda _: os.close(reader), out=writer)
+        os.close(writer)
+        self.assertEqual(got, (0, None, b""))
         self.assertTree({"A.PRC": RESTORED, "A.PRC.BAK": GOOD})
 
     def test_a_run_that_opened_the_file_before_another_restored_it(self):
@@ -732,11 +746,17 @@ class Hostile(Case):
         rows = [(TOOL, ["A.PRC"], "A.PRC.$$$", {"A.PRC": GOOD}, key_line(GOOD_KEY),
                  {"A.PRC": GOOD, "A.PRC.$$$": other, "away": RESTORED}),
                 (TOOL, ["A.PRC"], "A.PRC", {"A.PRC": GOOD}, key_line(GOOD_KEY),
-                 {"A.PRC": other, "A.PRC.$$$": RESTORED, "away": GOOD}),
+                 {"A.PRC": other, "away": GOOD}),
                 (MKPRC, ["P", "X"], "X.$$$", {"P": b"plain"}, b"",
-                 {"P": b"plain", "X.$$$": other, "away": container(b"plain")})]
-        for tool, args, name, before, out, after in rows:
-            with self.subTest(tool=os.path.basename(tool[-1]) if tool else None, swapped=name):
+                 {"P": b"plain", "X.$$$": other, "away": container(b"plain")}),
+                (TOOL, ["A.PRC"], "A.PRC", {"A.PRC": GOOD}, key_line(GOOD_KEY),
+                 {"A.PRC": other, "away": GOOD}, "renameat2", 1),  # just before each rename
+                (TOOL, ["A.PRC"], "A.PRC.$$$", {"A.PRC": GOOD}, key_line(GOOD_KEY),
+                 {"A.PRC": GOOD, "A.PRC.$$$": other, "away": RESTORED}, "renameat2", 2),
+                (TOOL, ["A.PRC"], "A.PRC.$$$", {"A.PRC": GOOD, "A.PRC.$$$": b"left"}, key_line(GOOD_KEY),
+                 {"A.PRC": GOOD, "A.PRC.$$$": other, "away": b"left"}, "flock", 2)]  # a leftover's
+        for tool, args, name, before, out, after, *held in rows:
+            with self.subTest(tool=os.path.basename(tool[-1]) if tool else None, swapped=name, at=held):
                 if not tool:
                     self.skipTest("no --mkprc given")
                 self.setUp()
@@ -746,7 +766,8 @@ class Hostile(Case):
                     os.rename(os.path.join(self.root, name), os.path.join(self.root, "away"))
                     with open(os.path.join(self.root, name), "wb") as f:
                         f.write(other)
-                got = self.run_held(args, "fsync", swap, tool=tool)
+                call, when = held or ("fsync", 1)
+                got = self.run_held(args, call, swap, when, tool=tool)
                 self.assertEqual(got, (1, out, CANNOT_WRITE + EOL))
                 self.assertTree(after)
 
@@ -828,8 +849,8 @@ class Hostile(Case):
     @root_only
     def test_a_group_the_run_cannot_keep_gains_nothing_in_a_file_left_or_made(self):
         # root's shared sticky folder: the other user may not rename root's file, so the
-        # restored payload stays under the temporary name; mkprc makes its OUT. Neither
-        # is open to the input's group, which could not read the input.
+        # restored payload goes with the temporary file; mkprc makes its OUT, not open to
+        # the input's group, which its access list let read nothing (under a mask of r).
         shared = 4242
         tools = self.copies_anyone_may_run(*(t for t in (TOOL, MKPRC) if t))
         lay(self.root, {"s/A.PRC": GOOD})
@@ -837,7 +858,7 @@ class Hostile(Case):
         os.chmod(os.path.join(self.root, "s"), 0o1777)
         path = os.path.join(self.root, "s/A.PRC")
         os.chown(path, 0, shared)
-        os.chmod(path, 0o604)
+        os.setxattr(path, ACCESS, access_list(6, 0, 4, mask=4, users=[(NOBODY, 4)]))
 
         def as_nobody():
             os.setgroups([])
@@ -845,10 +866,11 @@ class Hostile(Case):
             os.setuid(NOBODY)
         got = self.run_tool(["s/A.PRC"], preexec=as_nobody, tool=tools[0])
         self.assertEqual(got, (1, key_line(GOOD_KEY), CANNOT_WRITE + EOL))
-        made = {"s/A.PRC.$$$": 0o600}
+        self.assertTree({"s": Dir, "s/A.PRC": GOOD})
+        made = {}
         if len(tools) > 1:
             self.assertEqual(self.run_tool(["s/A.PRC", "s/X"], preexec=as_nobody, tool=tools[1])[0], 0)
-            made["s/X"] = 0o600
+            made["s/X"] = 0o640
         for name, mode in made.items():
             st = os.stat(os.path.join(self.root, name))
             self.assertEqual((st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)), (NOBODY, NOBODY, mode))
@@ -870,11 +892,13 @@ class Hostile(Case):
         # made file's mode and list (None: none). The input's list replaces what the
         # folder's default gives a new file; with none, the default's is removed.
         named = access_list(6, 0, 0, mask=6, users=[(NOBODY, 6)])  # 0600 and NOBODY rw
+        readable = access_list(6, 4, 4, mask=6, users=[(NOBODY, 6)])  # 0644 and NOBODY rw
         folder_default = access_list(7, 5, 0, mask=7, users=[(NOBODY, 7)])
         rows = [(0o600, named, None, 0o660, named),
                 (0o640, None, folder_default, 0o640, None),
                 (0o600, named, access_list(7, 7, 7), 0o660, named),
-                (0o604, None, None, 0o604, None)]
+                (0o604, None, None, 0o604, None),
+                (0o644, readable, None, 0o664, readable)]
         try:
             os.setxattr(self.root, DEFAULT, folder_default)
         except OSError as e:
@@ -1197,6 +1221,27 @@ class NoLinkFileSystem(Case):
                 # Nothing else in the backing folder either, such as a hidden stand-in
                 # for a file removed while open.
                 self.assertEqual(tree_differences(snapshot(os.path.join(self.backing, str(n))), after), [])
+
+    def test_a_run_held_at_a_reservation(self):
+        # Each row: the call held at, what is done then, the status, the files after, and
+        # after a second run. A file put in a reservation's place is never replaced.
+        def swap(_):
+            os.rename(os.path.join(self.root, "A.PRC.BAK"), os.path.join(self.root, "away"))
+            lay(self.root, {"A.PRC.BAK": b"theirs"})
+        kill, killed = (lambda pid: os.kill(pid, signal.SIGKILL)), -signal.SIGKILL
+        rows = [("flock", 3, swap, 1, {"A.PRC": GOOD, "A.PRC.BAK": b"theirs", "away": b""}, None),
+                ("renameat", 1, kill, killed, {"A.PRC": GOOD, "A.PRC.BAK": b"", "A.PRC.$$$": RESTORED},
+                 {"A.PRC": RESTORED, "A.PRC.BAK": GOOD}),
+                ("renameat", 2, kill, killed, {"A.PRC": b"", "A.PRC.BAK": GOOD, "A.PRC.$$$": RESTORED}, None)]
+        for call, when, action, status, after, again in rows:
+            with self.subTest(call=call, when=when):
+                self.root = os.path.join(self.mount, f"{call}{when}")
+                lay(self.root, {"A.PRC": GOOD})
+                self.assertEqual(Hostile.run_held(self, ["A.PRC"], call, action, when)[0], status)
+                self.assertTree(after)
+                if again:
+                    self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
+                    self.assertTree(again)
 
 
 OLD_TIME = 10**18  # 2001-09-09 in nanoseconds: times no run of the tool can give
@@ -1604,11 +1649,14 @@ class Reader(Case):
             ([], b"\x04\x00\x00", 1, b"", ABNORMAL + EOL),
             (["-", "-"], GOOD, 1, RESTORED, ABNORMAL + EOL),  # the second finds it ended
             (["A", "-", "A"], container(b"in"), 0, RESTORED + b"in" + RESTORED, b""),
-        ]
-        for args, stdin, status, out, err in rows:
-            with self.subTest(args=args, stdin=len(stdin)):
+            (["-", "-"], GOOD + container(b"next"), 0, RESTORED + b"next", b""),  # one each
+        ] + NATIVE * [(["A"], b"", 1, b"", CANNOT_WRITE + EOL, 1),  # standard output closed
+                      (["-"], b"", 1, b"", CANNOT_OPEN + EOL, 0)]  # standard input closed
+        for args, stdin, status, out, err, *closed in rows:
+            with self.subTest(args=args, stdin=len(stdin), closed=closed):
                 self.setUp()
-                self.reads({"A": GOOD}, args, status, out, err, stdin=stdin)
+                self.reads({"A": GOOD}, args, status, out, err, stdin=stdin,
+                           preexec=lambda: closed and os.close(closed[0]))
 
     def test_files_that_cannot_be_read_are_reported_in_turn(self):
         bad = [({}, "absent", CANNOT_OPEN), ({}, "", CANNOT_OPEN), ({}, "NUL", CANNOT_OPEN),

@@ -38,6 +38,12 @@ class FakeFolder final : public Folder {
   // With " #N" appended, only the Nth such call fails.
   void Fail(const std::string& call) { failing_.insert(call); }
 
+  // Just before the call described as `call` (as for Fail) is made, puts another user's
+  // file holding `bytes` at `name`, as another process could; the file there goes.
+  void SwapBefore(const std::string& call, const std::string& name, const std::string& bytes) {
+    swaps_[call] = {name, bytes};
+  }
+
   // Each name, and the bytes of the file it leads to, then its access list and origin mark.
   [[nodiscard]] std::map<std::string, std::string> Contents() const {
     std::map<std::string, std::string> contents;
@@ -167,6 +173,10 @@ class FakeFolder final : public Folder {
   };
 
   bool Fails(const std::string& call) {
+    if (const auto swap = swaps_.find(call); swap != swaps_.end()) {
+      Put(swap->second.first, swap->second.second, false);
+      swaps_.erase(swap);
+    }
     const int nth = ++made_[call];
     return failing_.count(call) != 0 || failing_.count(call + " #" + std::to_string(nth)) != 0;
   }
@@ -186,6 +196,7 @@ class FakeFolder final : public Folder {
 
   std::map<std::string, std::shared_ptr<Node>> names_;
   std::set<std::string> failing_;
+  std::map<std::string, std::pair<std::string, std::string>> swaps_;  // call: name, bytes
   std::map<std::string, int> made_;  // how often each call was made
   std::uint64_t last_number_ = 0;
 };

@@ -14,6 +14,7 @@ those rows as this runner checks them.
 set-group-ID and sticky dropped) and one name. Beyond the row:
 
   - an interrupted call (EINTR) is retried: the run ends as the clean run does;
+  - a failed read of the input ends in message 2, as any input that cannot be read;
   - a failure of any call whose result matters ends in status 1 (only a refused owner,
     a failed close of the input or the folder, a failed look at the temporary name and a rename
     refused for lack of the no-replace flag may pass unnoticed);
@@ -171,8 +172,8 @@ def expect(what, name, sc, before):
         return Entry(sc.original, sc.mode, 2 if "two names" in what else 1, before[FILE].number)
     if what.startswith("payload"):
         return Entry(sc.payload, sc.permissions, 2 if "two names" in what else 1, None)
-    if what == "empty":  # a file created and left before anything else was done to it
-        return Entry(b"", 0o600, 1, None)
+    if what in ("empty", "new"):  # a reservation, or a temporary file, left as created
+        return Entry(b"", 0o200 if what == "empty" else 0o600, 1, None)
     raise ValueError(what)
 
 
@@ -215,12 +216,13 @@ ROWS = {
     # Where a destination is reserved and neither the rename over it nor its removal (or
     # the look that shows it is still the reservation) can be made, the empty
     # reservation stays. Only admitted when the trace shows such a call refused.
-    "backup name's reservation left": {FILE: ["original"], BACKUP: ["empty"], TEMP: ["payload"]},
+    "backup name's reservation left": {FILE: ["original"], BACKUP: ["empty"],
+                                       TEMP: ["absent", "payload"]},
     "file name's reservation left": {FILE: ["empty"], BACKUP: ["original"], TEMP: ["payload"]},
     # Another run that locked the new temporary file before this one could is left to
     # remove it. Only admitted when that lock was refused as held.
     "temporary file left to the run that locked it": {FILE: ["original"], BACKUP: ["before"],
-                                                      TEMP: ["empty"]},
+                                                      TEMP: ["new"]},
 }
 UNLINKS_REFUSED_ROWS = ["first move half made, unlinks refused",
                         "second move half made, unlinks refused"]
@@ -418,7 +420,9 @@ def check_run(sc, fault, before, status, out, err, calls, after):
     unlinks_refused = sum(c.injected for c in calls if c.name == "unlinkat")
     temp, folder = temp_fd(calls), folder_fd(calls)
     admitted = []
-    if any(c.injected and c.name in ("unlinkat", "newfstatat") for c in calls):
+    # A reservation is left too where its lock was refused as held: the holder removes it.
+    if any(c.injected and c.name in ("unlinkat", "newfstatat") for c in calls) or (
+            fault and fault[:2] == ("flock", "EAGAIN")):
         admitted += RESERVATION_ROWS
     if fault and fault[:2] == ("flock", "EAGAIN") and any(
             c.injected and c.name == "flock" and c.fd() == temp for c in calls):
@@ -432,6 +436,8 @@ def check_run(sc, fault, before, status, out, err, calls, after):
             found.append(f"the clean run did not end in '{sc.clean}'")
         return found
     call, errno, when = fault
+    if call == "read" and errno != "EINTR" and err != CANNOT_OPEN + b"\n":
+        found.append("a failed read of the input did not end in message 2")
     mine = [c for c in calls if c.name == call]
     n = int(when.rstrip("+"))
     struck = mine[n - 1] if len(mine) >= n and mine[n - 1].injected else None
@@ -503,7 +509,8 @@ def race(tool, scratch):
     root = os.path.join(scratch, "race")
     _, status, _, _, calls, _ = run(tool, sc, root, [])
     if status != 0:
-        return 0, 0, [("race", "no fault", "the clean run did not succeed")]
+        return 0, 0, {"first": 0, "second": 0, "neither": 0}, [
+            ("race", "no fault", "the clean run did not succeed")]
     positions, seen = [], {}
     for c in calls:
         seen[c.name] = seen.get(c.name, 0) + 1

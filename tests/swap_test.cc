@@ -45,11 +45,16 @@ void Lay(test::FakeFolder& folder, const std::string& name, Holds holds) {
   }
 }
 
-// Makes each call in `calls` fail: they are separated by ", ".
+// Makes each call in `calls` fail, or, written "CALL swaps NAME", puts another user's file
+// at NAME just before it: they are separated by ", ".
 void FailEach(test::FakeFolder& folder, const std::string& calls) {
   std::istringstream in(calls);
   for (std::string call; std::getline(in, call, ',');) {
-    folder.Fail(call.substr(call.find_first_not_of(' ')));
+    call = call.substr(call.find_first_not_of(' '));
+    const auto swaps = call.find(" swaps ");
+    if (swaps == std::string::npos) folder.Fail(call);
+    if (swaps != std::string::npos)
+      folder.SwapBefore(call.substr(0, swaps), call.substr(swaps + 7), kBytes[kForeign]);
   }
 }
 
@@ -112,9 +117,14 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
       {"backup exists", "", kOld, kNothing,
        kIn, SwapResult::kBackupExists, kOriginal, kOld, kPayload},
       {"first move fails", "move A.PRC A.PRC.BAK", kNothing, kNothing,
-       kIn, SwapResult::kMoveFailed, kOriginal, kNothing, kPayload},
+       kIn, SwapResult::kMoveFailed, kOriginal, kNothing, kNothing},
       {"the input's name no longer leads to it at the first move", "inspect A.PRC #2",
-       kNothing, kNothing, kIn, SwapResult::kMoveFailed, kOriginal, kNothing, kPayload},
+       kNothing, kNothing, kIn, SwapResult::kMoveFailed, kOriginal, kNothing, kNothing},
+      {"the input swapped for another file in the first move", "move A.PRC A.PRC.BAK swaps A.PRC",
+       kNothing, kNothing, kIn, SwapResult::kMoveFailed, kForeign, kNothing, kNothing},
+      {"the temp swapped for another file in the second move",
+       "move A.PRC.$$$ A.PRC swaps A.PRC.$$$", kNothing, kNothing, kIn, SwapResult::kMoveFailed,
+       kOriginal, kNothing, kForeign},
       {"second move fails, the original moved back", "move A.PRC.$$$ A.PRC", kNothing, kNothing,
        kIn, SwapResult::kMoveFailed, kOriginal, kNothing, kPayload},
       {"second move and the move back fail", "move A.PRC.$$$ A.PRC, move A.PRC.BAK A.PRC",

@@ -1,10 +1,14 @@
 // The work buffer under an address-space limit: POSIX resource limits, and the mapped
 // size as Linux reports it.
+#include "prc/work_buffer_posix.h"
+
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 
@@ -44,6 +48,21 @@ std::size_t MappedBytes() {
 TEST(NewWorkBuffer, IsGivenUnderATightAddressSpaceLimit) {
   if (MappedBytes() == 0) GTEST_SKIP() << "no /proc/self/statm to tell the address space in use";
   EXPECT_EXIT(ExitZeroIfGivenUnderATightLimit(), testing::ExitedWithCode(0), "");
+}
+
+// Carved from a mapping off a block boundary too (this system may never place one so,
+// hence the test does), the block leaves the page past that mapping mapped.
+TEST(CarveAlignedBlock, LeavesThePagePastTheMappingMapped) {
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  void* const base =
+      mmap(nullptr, 3 * kBlockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(base, MAP_FAILED);
+  const bool on_boundary = reinterpret_cast<std::uintptr_t>(base) % kBlockSize == 0;
+  std::uint8_t* const mapping = static_cast<std::uint8_t*>(base) + (on_boundary ? page : 0);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(CarveAlignedBlock(mapping)) % kBlockSize, 0U);
+  unsigned char in_core = 0;
+  EXPECT_EQ(mincore(mapping + 2 * kBlockSize, page, &in_core), 0) << "the page past it went";
+  munmap(base, 3 * kBlockSize);
 }
 
 }  // namespace
