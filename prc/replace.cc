@@ -171,10 +171,4 @@ SwapResult SwapWithBackup(Folder& folder, const std::string& input, const OpenFi
   return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
 }
 
-SwapResult WriteAndSwap(Folder& folder, const std::string& input, const OpenFile& input_file,
-                        const SideNames& names, const std::uint8_t* data, std::size_t size) {
-  return SwapWithBackup(folder, input, input_file, names,
-                        WriteTemporary(folder, names.temp, input_file.info(), data, size));
-}
-
 }  // namespace prc

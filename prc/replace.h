@@ -105,12 +105,6 @@ enum class SwapResult {
                                         const OpenFile& input_file, const SideNames& names,
                                         NewFile temp);
 
-// Writes `size` bytes at `data` to names.temp (as WriteTemporary, like the opened input
-// `input_file`), then swaps it in (as SwapWithBackup).
-[[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,
-                                      const OpenFile& input_file, const SideNames& names,
-                                      const std::uint8_t* data, std::size_t size);
-
 }  // namespace prc
 
 #endif  // PRC_REPLACE_H_
