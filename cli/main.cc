@@ -58,8 +58,8 @@ int cli::Run(const Arguments& arguments) {
   cli::SayKey(header.key);
   prc::Descramble(buffer.get(), byte_count, header.key);
 
-  prc::NewFile temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
-                                          buffer.get() + prc::kHeaderSize, header.payload_length);
+  prc::Temporary temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
+                                            buffer.get() + prc::kHeaderSize, header.payload_length);
   buffer.reset();  // The payload is on disk or lost; the moves need no memory.
   const prc::SwapResult swapped =
       prc::SwapWithBackup(*input.folder, input.name, *input.file, names, std::move(temp));

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "prc/folder.h"
-#include "prc/process.h"
 #include "prc/process_posix.h"
 
 namespace prc {
@@ -298,25 +297,21 @@ class PosixFolder final : public Folder {
     return true;
   }
 
-  NewFile CreateNew(const std::string& name) override {
-    if (!CanArmSignalCleanup(name.c_str())) return {};
-    // Blocked until the name is armed for removal, so no signal leaves it behind unarmed,
-    // and until it is known to be this run's.
-    const SignalsHeld held;
+  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
     // O_EXCL fails on anything at the name, a symbolic link included, dangling or not.
     int fd = Retry([&] {
       return openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags,
                     S_IRUSR | S_IWUSR);
     });
-    if (fd < 0) return {};
-    SignalCleanup cleanup = ArmSignalCleanup(fd_, name.c_str());  // there is room: checked above
+    if (fd < 0) return nullptr;
+    RemoveOnSignal(fd_, name.c_str());
     // Locked at once, so no other run takes it for a leftover. Should one have locked it
     // first, it is that run's to remove: it is left alone.
     if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
       const bool taken = errno == EWOULDBLOCK;
       if (!taken) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
       CloseOnce(&fd);
-      return {};  // disarms the cleanup
+      return nullptr;
     }
     // A second descriptor keeps the lock once the first is closed after the writing.
     int lock = Retry([&] { return fcntl(fd, F_DUPFD_CLOEXEC, 0); });
@@ -328,9 +323,9 @@ class PosixFolder final : public Folder {
       if (!known) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
       CloseOnce(&fd);
       CloseOnce(&lock);
-      return {};  // disarms the cleanup
+      return nullptr;
     }
-    return {std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st)), std::move(cleanup)};
+    return std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st));
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
@@ -344,7 +339,7 @@ class PosixFolder final : public Folder {
   MoveResult MoveNoReplace(const std::string& from, const std::string& to,
                            const OpenFile* /*file*/) override {
     // A move made in two or three steps is never left half made by a signal.
-    const SignalsHeld held;
+    const SignalsBlocked blocked;
     const MoveResult moved = Move(from.c_str(), to.c_str());
     // The one thing that may go from `to` first: an empty reservation a killed run left.
     if (moved == MoveResult::kDestinationExists && RemoveDeadReservation(to.c_str())) {

@@ -377,26 +377,25 @@ class WindowsFolder final : public Folder {
     return Path(name, &path) && InspectWith(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
   }
 
-  // A console event removes no file (see process_windows.cc): the cleanup is never armed.
-  NewFile CreateNew(const std::string& name) override {
+  // CREATE_NEW fails on anything at the name. The one handle sets the file's access list,
+  // writes it, locks its mark byte, so that no other run takes it for a leftover, and
+  // moves it: it stays open until the file object goes. Shared for reading and deletion
+  // alone: nobody else can write the file, and since this handle may delete it, nobody can
+  // open it without delete sharing, as a process that would block its move must. A
+  // removal (this run's, when something fails) takes effect once the handle closes. A
+  // console event removes no file (see process_windows.cc).
+  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
     std::wstring path;
-    if (!Path(name, &path)) return {};
-    // CREATE_NEW fails on anything at the name. The one handle sets the file's access
-    // list, writes it, locks its mark byte, so that no other run takes it for a leftover,
-    // and moves it: it stays open
-    // until the file object goes. Shared for reading and deletion alone: nobody else can
-    // write the file, and since this handle may delete it, nobody can open it without
-    // delete sharing, as a process that would block its move must. A removal (this run's,
-    // when something fails) takes effect once the handle closes.
+    if (!Path(name, &path)) return nullptr;
     Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid()) return {};
+    if (!file.valid()) return nullptr;
     if (!LockMarkByte(file.get())) {
       (void)RemoveOpened(file.get());  // another run took it for a leftover first
-      return {};
+      return nullptr;
     }
-    return {std::make_unique<WindowsWritableFile>(file.Release(), path), {}};
+    return std::make_unique<WindowsWritableFile>(file.Release(), path);
   }
 
   // Opens the leftover, checks that it is still the file `leftover` describes and that no

@@ -144,7 +144,7 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
     const LockedInput input = LockInput(std::move(owned), file);
     EXPECT_EQ(input.error, row.input);
     if (input.error == InputError::kNone) {
-      NewFile made =
+      Temporary made =
           WriteTemporary(*input.folder, temp, input.file->info(), PayloadBytes(), PayloadSize());
       EXPECT_EQ(SwapWithBackup(*input.folder, input.name, *input.file, SideNamesFor(file),
                                std::move(made)),
