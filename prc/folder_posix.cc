@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "prc/folder.h"
+#include "prc/io_posix.h"
 #include "prc/process_posix.h"
 
 namespace prc {
@@ -20,14 +21,6 @@ namespace {
 // changes nothing. O_NOCTTY keeps a terminal device from becoming the controlling one.
 constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
-
-// Calls `call` until it is not interrupted by a signal.
-template <typename Call>
-auto Retry(Call call) {
-  auto result = call();
-  while (result < 0 && errno == EINTR) result = call();
-  return result;
-}
 
 // The access list as the system keeps it beside the permission bits: a 4-byte version,
 // then 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit user or group,
@@ -157,15 +150,7 @@ class PosixReadableFile final : public ReadableFile {
   }
 
   bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) override {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = Retry([&] { return read(fd_, data + done, size - done); });
-      if (n < 0) return false;
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    *count = done;
-    return true;
+    return ReadAll(fd_, data, size, count);
   }
 
  private:
@@ -217,13 +202,7 @@ class PosixWritableFile final : public WritableFile {
   }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = Retry([&] { return write(fd_, data + done, size - done); });
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteAll(fd_, data, size);
   }
 
   bool Sync() override {

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "prc/folder.h"
+#include "prc/io_windows.h"
 #include "prc/utf16.h"
 
 // Every name is handed to the system's wide calls as a full path with the "\\?\" prefix,
@@ -23,9 +23,6 @@ namespace {
 
 // What a handle shares when it should stand in nobody's way.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Each ReadFile or WriteFile call moves at most this much, well inside a DWORD.
-constexpr std::size_t kChunk = std::size_t{1} << 30;
 
 // The marks a restored file takes over from its input.
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
@@ -240,16 +237,7 @@ class WindowsReadableFile final : public ReadableFile {
   bool LockExclusive() override { return LockMarkByte(handle_.get()); }
 
   bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) override {
-    std::size_t done = 0;
-    while (done < size) {
-      DWORD n = 0;
-      const auto ask = static_cast<DWORD>(std::min(size - done, kChunk));
-      if (!ReadFile(handle_.get(), data + done, ask, &n, nullptr)) return false;
-      if (n == 0) break;
-      done += n;
-    }
-    *count = done;
-    return true;
+    return ReadAll(handle_.get(), data, size, count);
   }
 
  private:
@@ -298,14 +286,7 @@ class WindowsWritableFile final : public WritableFile {
   }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
-    std::size_t done = 0;
-    while (done < size) {
-      DWORD n = 0;
-      const auto ask = static_cast<DWORD>(std::min(size - done, kChunk));
-      if (!WriteFile(handle_.get(), data + done, ask, &n, nullptr) || n == 0) return false;
-      done += n;
-    }
-    return true;
+    return WriteAll(handle_.get(), data, size);
   }
 
   bool Sync() override { return FlushFileBuffers(handle_.get()) != 0; }
