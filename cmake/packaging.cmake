@@ -67,7 +67,8 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   # Debian's documentation folder: the licence as a machine-readable copyright file, the
-  # changelog, and lintian's overrides, each with its reason.
+  # changelog, the design document the manuals point to, and lintian's overrides, each
+  # with its reason.
   set(docs ${CMAKE_INSTALL_DATAROOTDIR}/doc/${PROJECT_NAME})
   string(REGEX REPLACE "\n\n" "\n.\n" license_text "${license}")
   string(REGEX REPLACE "\n$" "" license_text "${license_text}")
@@ -84,8 +85,12 @@ else()
   add_custom_command(OUTPUT ${changelog}
     COMMAND ${GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog.Debian > ${changelog}
     DEPENDS packaging/changelog.Debian VERBATIM)
-  add_custom_target(changelog ALL DEPENDS ${changelog})
-  install(FILES ${PROJECT_BINARY_DIR}/copyright ${changelog} DESTINATION ${docs})
+  set(design ${PROJECT_BINARY_DIR}/design.md.gz)
+  add_custom_command(OUTPUT ${design}
+    COMMAND ${GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/docs/design.md > ${design}
+    DEPENDS docs/design.md VERBATIM)
+  add_custom_target(package_docs ALL DEPENDS ${changelog} ${design})
+  install(FILES ${PROJECT_BINARY_DIR}/copyright ${changelog} ${design} DESTINATION ${docs})
 
   set(UNPRC_STATIC_OVERRIDES "")
   if(UNPRC_STATIC)
