@@ -7,17 +7,13 @@
 
 #include "cli/entry.h"
 #include "cli/messages.h"
+#include "cli/program.h"
 #include "prc/container.h"
 #include "prc/folder.h"
 #include "prc/replace.h"
 #include "prc/work_buffer.h"
 
 namespace {
-
-int Fail(const cli::Message& message) {
-  cli::Say(message);
-  return cli::kExitFailure;
-}
 
 enum class ReadResult { kRead, kCannotRead, kTooLong };
 
@@ -37,19 +33,10 @@ ReadResult ReadPlain(prc::ReadableFile& file, std::uint8_t* payload, std::size_t
 
 int cli::Run(const Arguments& arguments) {
   using cli::Message;
-  // With no name as invoked to show, the tool gives its own.
-  const char* const program = arguments.program.empty() ? "mkprc" : arguments.program.c_str();
+  if (AnswersStandardOption(arguments, "mkprc", ProgramText::kMkprcHelp)) return kExitOk;
   const std::vector<std::string>& operands = arguments.operands;
-  if (operands.size() == 1 && operands[0] == "--help") {
-    cli::Say(ProgramText::kMkprcHelp, program);
-    return cli::kExitOk;
-  }
-  if (operands.size() == 1 && operands[0] == "--version") {
-    cli::Say(ProgramText::kVersion, "mkprc");
-    return cli::kExitOk;
-  }
   if (operands.size() != 2) {
-    cli::Say(ProgramText::kMkprcUsage, program);
+    cli::Say(ProgramText::kMkprcUsage, InvokedName(arguments, "mkprc"));
     return cli::kExitFailure;
   }
 

@@ -11,6 +11,7 @@
 
 #include "cli/entry.h"
 #include "cli/messages.h"
+#include "cli/program.h"
 #include "prc/container.h"
 #include "prc/folder.h"
 #include "prc/standard_streams.h"
@@ -90,18 +91,9 @@ Outcome RestoreOne(const std::string& path) {
 
 int cli::Run(const Arguments& arguments) {
   using cli::Message;
-  // With no name as invoked to show, the tool gives its own.
-  const char* const program = arguments.program.empty() ? "prccat" : arguments.program.c_str();
+  // Any other argument is a file name.
+  if (AnswersStandardOption(arguments, "prccat", ProgramText::kPrccatHelp)) return kExitOk;
   const std::vector<std::string>& operands = arguments.operands;
-  // The two options, each only as the one argument; any other argument is a file name.
-  if (operands.size() == 1 && operands[0] == "--help") {
-    cli::Say(ProgramText::kPrccatHelp, program);
-    return cli::kExitOk;
-  }
-  if (operands.size() == 1 && operands[0] == "--version") {
-    cli::Say(ProgramText::kVersion, "prccat");
-    return cli::kExitOk;
-  }
 
   const std::vector<std::string> standard_input = {"-"};
   const std::vector<std::string>& paths = operands.empty() ? standard_input : operands;

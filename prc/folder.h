@@ -21,8 +21,6 @@
 #include <memory>
 #include <string>
 
-#include "prc/process.h"
-
 namespace prc {
 
 // What the tool learns of a file, by name or by open handle.
@@ -109,14 +107,6 @@ class WritableFile : public OpenFile {
   virtual bool Close() = 0;
 };
 
-// A file Folder::CreateNew made: the file, null on failure, and the removal of its name by
-// a signal that ends the process, armed until the caller disarms it on moving, removing or
-// keeping the file.
-struct NewFile {
-  std::unique_ptr<WritableFile> file;
-  SignalCleanup cleanup;
-};
-
 enum class MoveResult {
   kMoved,
   kDestinationExists,  // `to` names something already; nothing was changed.
@@ -146,12 +136,9 @@ class Folder {
   // alone, opens it for writing and locks it against other runs: no other run takes it
   // for a leftover (see RemoveLeftover) while the returned file lives. Fails when
   // anything at all holds the name, changing nothing, or when another run takes the new
-  // file for a leftover before it is locked, leaving it to that run. A signal that ends
-  // the process removes the file until the returned cleanup is disarmed; the caller
-  // disarms it when it moves, removes or keeps the file (see SignalCleanup), and before
-  // this folder is destroyed. Where no more cleanups can be armed (see process_posix.h),
-  // fails without creating anything. The file is null on failure.
-  [[nodiscard]] virtual NewFile CreateNew(const std::string& name) = 0;
+  // file for a leftover before it is locked, leaving it to that run. Null on failure. A
+  // file a TemporaryGuard creates is armed for removal by a signal (see process.h).
+  [[nodiscard]] virtual std::unique_ptr<WritableFile> CreateNew(const std::string& name) = 0;
 
   // Removes `name`, a file some earlier run left behind, when it is still the file
   // `leftover` describes and no live run holds it locked. False, changing nothing, when

@@ -10,8 +10,9 @@
 #include <string>
 #include <utility>
 
+#include "prc/access_list_posix.h"
 #include "prc/folder.h"
-#include "prc/process.h"
+#include "prc/io_posix.h"
 #include "prc/process_posix.h"
 
 namespace prc {
@@ -21,105 +22,6 @@ namespace {
 // changes nothing. O_NOCTTY keeps a terminal device from becoming the controlling one.
 constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
-
-// Calls `call` until it is not interrupted by a signal.
-template <typename Call>
-auto Retry(Call call) {
-  auto result = call();
-  while (result < 0 && errno == EINTR) result = call();
-  return result;
-}
-
-// The access list as the system keeps it beside the permission bits: a 4-byte version,
-// then 8-byte entries of a 16-bit tag, 16-bit permissions and a 32-bit user or group,
-// little-endian.
-constexpr char kAccessList[] = "system.posix_acl_access";
-constexpr std::size_t kAccessListHeader = 4;
-constexpr std::size_t kAccessListEntry = 8;
-enum AccessTag : std::uint16_t {
-  kOwnerEntry = 0x01,
-  kGroupEntry = 0x04,
-  kMaskEntry = 0x10,
-  kOthersEntry = 0x20,
-};
-
-// Whether the file system keeps no access lists (or no extended attributes at all).
-bool NoAccessLists(int err) { return err == ENOTSUP || err == ENODATA; }
-
-std::uint16_t Get16(const std::string& list, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(list[at]) |
-                                    static_cast<unsigned char>(list[at + 1]) << 8);
-}
-
-void Put16(std::string* list, std::size_t at, std::uint16_t value) {
-  (*list)[at] = static_cast<char>(value & 0xFF);
-  (*list)[at + 1] = static_cast<char>(value >> 8);
-}
-
-// Calls `visit(tag, permissions_offset)` for each entry of `list`.
-template <typename Visit>
-void ForEachEntry(const std::string& list, Visit visit) {
-  for (std::size_t at = kAccessListHeader; at + kAccessListEntry <= list.size();
-       at += kAccessListEntry) {
-    visit(Get16(list, at), at + 2);
-  }
-}
-
-// The permission bits the system shows for `list`: the owner's entry, the mask (or the
-// group's entry where there is no mask) and everyone else's, as `mask_as_group` says;
-// with it false, the group bits are what the group itself may do.
-mode_t PermissionsOf(const std::string& list, bool mask_as_group) {
-  std::uint16_t owner = 0;
-  std::uint16_t group = 0;
-  std::uint16_t others = 0;
-  int mask = -1;
-  ForEachEntry(list, [&](std::uint16_t tag, std::size_t at) {
-    const std::uint16_t bits = Get16(list, at) & 7;
-    if (tag == kOwnerEntry) owner = bits;
-    if (tag == kGroupEntry) group = bits;
-    if (tag == kMaskEntry) mask = bits;
-    if (tag == kOthersEntry) others = bits;
-  });
-  if (mask >= 0) group = mask_as_group ? mask : group & mask;
-  return static_cast<mode_t>(owner << 6 | group << 3 | others);
-}
-
-// `list` for a file whose group is not the one `list` was made for: that group's entry
-// grants nothing, and everyone else no more than the group had.
-std::string WithoutGroup(std::string list) {
-  const auto had = static_cast<std::uint16_t>(PermissionsOf(list, false) >> 3 & 7);
-  ForEachEntry(list, [&](std::uint16_t tag, std::size_t at) {
-    if (tag == kGroupEntry) Put16(&list, at, 0);
-    if (tag == kOthersEntry) Put16(&list, at, Get16(list, at) & had);
-  });
-  return list;
-}
-
-// `permissions` for a file whose group is not the one they were set for.
-mode_t WithoutGroup(mode_t permissions) {
-  const mode_t had = permissions >> 3 & 7;
-  return (permissions & S_IRWXU) | (permissions & S_IRWXO & had);
-}
-
-// Reads the access list of the open file `fd` into `*list`, empty when it has none.
-bool ReadAccessList(int fd, std::string* list) {
-  list->clear();
-  for (;;) {
-    const ssize_t size = Retry([&] { return fgetxattr(fd, kAccessList, nullptr, 0); });
-    if (size < 0) return NoAccessLists(errno);
-    list->resize(static_cast<std::size_t>(size));
-    const ssize_t got =
-        Retry([&] { return fgetxattr(fd, kAccessList, list->data(), list->size()); });
-    if (got >= 0) {
-      list->resize(static_cast<std::size_t>(got));
-      return true;
-    }
-    if (errno != ERANGE) {  // else it grew meanwhile: ask again
-      list->clear();
-      return NoAccessLists(errno);
-    }
-  }
-}
 
 FileInfo InfoOf(const struct stat& st) {
   FileInfo info;
@@ -158,15 +60,7 @@ class PosixReadableFile final : public ReadableFile {
   }
 
   bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) override {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = Retry([&] { return read(fd_, data + done, size - done); });
-      if (n < 0) return false;
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    *count = done;
-    return true;
+    return ReadAll(fd_, data, size, count);
   }
 
  private:
@@ -218,13 +112,7 @@ class PosixWritableFile final : public WritableFile {
   }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = Retry([&] { return write(fd_, data + done, size - done); });
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return WriteAll(fd_, data, size);
   }
 
   bool Sync() override {
@@ -298,25 +186,21 @@ class PosixFolder final : public Folder {
     return true;
   }
 
-  NewFile CreateNew(const std::string& name) override {
-    if (!CanArmSignalCleanup(name.c_str())) return {};
-    // Blocked until the name is armed for removal, so no signal leaves it behind unarmed,
-    // and until it is known to be this run's.
-    const SignalsHeld held;
+  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
     // O_EXCL fails on anything at the name, a symbolic link included, dangling or not.
     int fd = Retry([&] {
       return openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags,
                     S_IRUSR | S_IWUSR);
     });
-    if (fd < 0) return {};
-    SignalCleanup cleanup = ArmSignalCleanup(fd_, name.c_str());  // there is room: checked above
+    if (fd < 0) return nullptr;
+    RemoveOnSignal(fd_, name.c_str());
     // Locked at once, so no other run takes it for a leftover. Should one have locked it
     // first, it is that run's to remove: it is left alone.
     if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
       const bool taken = errno == EWOULDBLOCK;
       if (!taken) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
       CloseOnce(&fd);
-      return {};  // disarms the cleanup
+      return nullptr;
     }
     // A second descriptor keeps the lock once the first is closed after the writing.
     int lock = Retry([&] { return fcntl(fd, F_DUPFD_CLOEXEC, 0); });
@@ -328,9 +212,9 @@ class PosixFolder final : public Folder {
       if (!known) (void)Retry([&] { return unlinkat(fd_, name.c_str(), 0); });
       CloseOnce(&fd);
       CloseOnce(&lock);
-      return {};  // disarms the cleanup
+      return nullptr;
     }
-    return {std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st)), std::move(cleanup)};
+    return std::make_unique<PosixWritableFile>(fd, lock, InfoOf(st));
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
@@ -344,7 +228,7 @@ class PosixFolder final : public Folder {
   MoveResult MoveNoReplace(const std::string& from, const std::string& to,
                            const OpenFile* /*file*/) override {
     // A move made in two or three steps is never left half made by a signal.
-    const SignalsHeld held;
+    const SignalsBlocked blocked;
     const MoveResult moved = Move(from.c_str(), to.c_str());
     // The one thing that may go from `to` first: an empty reservation a killed run left.
     if (moved == MoveResult::kDestinationExists && RemoveDeadReservation(to.c_str())) {

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "prc/folder.h"
+#include "prc/io_windows.h"
 #include "prc/utf16.h"
 
 // Every name is handed to the system's wide calls as a full path with the "\\?\" prefix,
@@ -23,9 +23,6 @@ namespace {
 
 // What a handle shares when it should stand in nobody's way.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Each ReadFile or WriteFile call moves at most this much, well inside a DWORD.
-constexpr std::size_t kChunk = std::size_t{1} << 30;
 
 // The marks a restored file takes over from its input.
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
@@ -240,16 +237,7 @@ class WindowsReadableFile final : public ReadableFile {
   bool LockExclusive() override { return LockMarkByte(handle_.get()); }
 
   bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) override {
-    std::size_t done = 0;
-    while (done < size) {
-      DWORD n = 0;
-      const auto ask = static_cast<DWORD>(std::min(size - done, kChunk));
-      if (!ReadFile(handle_.get(), data + done, ask, &n, nullptr)) return false;
-      if (n == 0) break;
-      done += n;
-    }
-    *count = done;
-    return true;
+    return ReadAll(handle_.get(), data, size, count);
   }
 
  private:
@@ -298,14 +286,7 @@ class WindowsWritableFile final : public WritableFile {
   }
 
   bool WriteFull(const std::uint8_t* data, std::size_t size) override {
-    std::size_t done = 0;
-    while (done < size) {
-      DWORD n = 0;
-      const auto ask = static_cast<DWORD>(std::min(size - done, kChunk));
-      if (!WriteFile(handle_.get(), data + done, ask, &n, nullptr) || n == 0) return false;
-      done += n;
-    }
-    return true;
+    return WriteAll(handle_.get(), data, size);
   }
 
   bool Sync() override { return FlushFileBuffers(handle_.get()) != 0; }
@@ -377,26 +358,25 @@ class WindowsFolder final : public Folder {
     return Path(name, &path) && InspectWith(path, FILE_FLAG_OPEN_REPARSE_POINT, info);
   }
 
-  // A console event removes no file (see process_windows.cc): the cleanup is never armed.
-  NewFile CreateNew(const std::string& name) override {
+  // CREATE_NEW fails on anything at the name. The one handle sets the file's access list,
+  // writes it, locks its mark byte, so that no other run takes it for a leftover, and
+  // moves it: it stays open until the file object goes. Shared for reading and deletion
+  // alone: nobody else can write the file, and since this handle may delete it, nobody can
+  // open it without delete sharing, as a process that would block its move must. A
+  // removal (this run's, when something fails) takes effect once the handle closes. A
+  // console event removes no file (see process_windows.cc).
+  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
     std::wstring path;
-    if (!Path(name, &path)) return {};
-    // CREATE_NEW fails on anything at the name. The one handle sets the file's access
-    // list, writes it, locks its mark byte, so that no other run takes it for a leftover,
-    // and moves it: it stays open
-    // until the file object goes. Shared for reading and deletion alone: nobody else can
-    // write the file, and since this handle may delete it, nobody can open it without
-    // delete sharing, as a process that would block its move must. A removal (this run's,
-    // when something fails) takes effect once the handle closes.
+    if (!Path(name, &path)) return nullptr;
     Handle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC,
                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid()) return {};
+    if (!file.valid()) return nullptr;
     if (!LockMarkByte(file.get())) {
       (void)RemoveOpened(file.get());  // another run took it for a leftover first
-      return {};
+      return nullptr;
     }
-    return {std::make_unique<WindowsWritableFile>(file.Release(), path), {}};
+    return std::make_unique<WindowsWritableFile>(file.Release(), path);
   }
 
   // Opens the leftover, checks that it is still the file `leftover` describes and that no

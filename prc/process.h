@@ -3,9 +3,13 @@
 #ifndef PRC_PROCESS_H_
 #define PRC_PROCESS_H_
 
-#include <utility>
+#include <memory>
+#include <string>
 
 namespace prc {
+
+class Folder;
+class WritableFile;
 
 // Readies the process for a run; call it first, once. Afterwards:
 //  - the standard streams are open: any that was closed is opened on the null device,
@@ -16,9 +20,9 @@ namespace prc {
 //  - a signal whose default action ends the process (every one that can be caught but
 //    the file-size limit's: interrupt, terminate, hang-up, a broken pipe, the timers,
 //    the user and real-time signals, and the faults too, also when another process sends
-//    them) first removes every file whose SignalCleanup is armed (see
-//    Folder::CreateNew), then ends the process by the same signal, so its status says
-//    so. A signal the process was started ignoring stays ignored.
+//    them) first removes the file a TemporaryGuard has armed, then ends the process by
+//    the same signal, so its status says so. A signal the process was started ignoring
+//    stays ignored.
 // Where the platform has no such streams, limits or signals, the part does what it can;
 // process_windows.cc says what.
 void PrepareProcess();
@@ -28,60 +32,40 @@ void PrepareProcess();
 // gone, as after `unprc FILE | head -c1`, no longer changes the status that says so.
 void IgnoreBrokenPipe();
 
-// While one of these lives, every signal that can be blocked is (added to the process's
-// signal mask); a signal that arrives meanwhile stays pending and is delivered when the
-// last one goes. Used so that no signal falls between two steps that must be made
-// together, such as the two moves of a swap. May nest.
-class SignalsHeld {
+// What a signal that ends the process does to the one file a run creates beside the file
+// it works on, from its creation until it is moved in, removed or kept: until then the
+// signal removes it first; while it is moved or removed, the signal waits. One guard at a
+// time has a file armed. Where the platform removes nothing on a signal, none is armed.
+class TemporaryGuard {
  public:
-  SignalsHeld();
-  ~SignalsHeld();
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-};
+  TemporaryGuard() = default;
+  TemporaryGuard(TemporaryGuard&& other) noexcept;
+  TemporaryGuard& operator=(TemporaryGuard&&) = delete;
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+  // Disarms, and ends a hold as Settle does, but leaves ending the process to the
+  // platform's handler.
+  ~TemporaryGuard();
 
-// Removal, by a signal that ends the process, of a file this process created and has not
-// yet moved into place, kept or removed: armed by Folder::CreateNew, which returns it with
-// the file, and disarmed by Disarm() or when it is destroyed. The platform's registry of
-// armed files (process_posix.h) holds a few at once; a folder that cannot arm one more
-// refuses to create the file. Where the platform removes nothing on a signal, it is never
-// armed.
-//
-// Removing or moving the file and disarming its cleanup go together, with the signals
-// blocked (see SignalsHeld): disarmed first, a signal between the two would leave the
-// file behind; disarmed after, it could remove a file another process has since put
-// there.
-class SignalCleanup {
- public:
-  // Frees the registry entry `entry`, so that a signal no longer removes its file.
-  using Release = void (*)(int entry);
+  // Creates `name` in `folder` (Folder::CreateNew) and arms its removal, with no signal
+  // between the two. Null when the creation fails, or when another guard has a file armed
+  // or the name is longer than the platform's handler keeps (creating nothing then).
+  [[nodiscard]] std::unique_ptr<WritableFile> Create(Folder& folder, const std::string& name);
 
-  SignalCleanup() = default;  // removes nothing
-  SignalCleanup(Release release, int entry) : release_(release), entry_(entry) {}
-  SignalCleanup(SignalCleanup&& other) noexcept
-      : release_(std::exchange(other.release_, nullptr)), entry_(other.entry_) {}
-  SignalCleanup& operator=(SignalCleanup&& other) noexcept {
-    if (this != &other) {
-      Disarm();
-      release_ = std::exchange(other.release_, nullptr);
-      entry_ = other.entry_;
-    }
-    return *this;
-  }
-  SignalCleanup(const SignalCleanup&) = delete;
-  SignalCleanup& operator=(const SignalCleanup&) = delete;
-  ~SignalCleanup() { Disarm(); }
+  // Holds every signal (on Windows, a console event) from now until Settle: it waits, so
+  // that no signal falls between a move or removal of the file and Settle, nor between two
+  // moves that must be made together. Where the process is being ended already, the run
+  // waits to be ended instead.
+  void Hold();
 
-  // From now on a signal leaves the file alone: it was moved, removed, or is to stay.
-  void Disarm() {
-    if (release_ != nullptr) std::exchange(release_, nullptr)(entry_);
-  }
-
-  [[nodiscard]] bool armed() const { return release_ != nullptr; }
+  // The file has been moved in, removed, or is to stay: a signal leaves it alone from now
+  // on. Then the signals held since Hold come; on Windows, where a console event came
+  // meanwhile, the process ends here, before the run reports anything.
+  void Settle();
 
  private:
-  Release release_ = nullptr;
-  int entry_ = 0;
+  bool armed_ = false;
+  bool held_ = false;
 };
 
 }  // namespace prc

@@ -8,7 +8,11 @@
 #include <csignal>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <string>
+#include <utility>
 
+#include "prc/folder.h"
 #include "prc/process.h"
 
 namespace prc {
@@ -31,16 +35,34 @@ constexpr int kSignalLimit = _NSIG;
 constexpr int kSignalLimit = NSIG;
 #endif
 
-// The registry of process_posix.h.
-struct SignalCleanupEntry {
+// All that the signal handler reaches, and the blocking of the signals: the one place the
+// process keeps them.
+struct GuardState {
+  // The file a terminating signal removes while `armed`: `name` in the directory open as
+  // `directory`. Written only with the signals blocked, so the handler never sees it half
+  // made.
   volatile std::sig_atomic_t armed;
   int directory;
-  char name[kMaxSignalCleanupName];
+  char name[512];  // file systems take at most 255 bytes for one name
+  bool creating;   // a TemporaryGuard is creating its file (see RemoveOnSignal)
+  // How many blocks (SignalsBlocked, TemporaryGuard::Hold) are on, and the signal mask
+  // from before the first.
+  int blocks;
+  sigset_t before_block;
 };
-SignalCleanupEntry cleanup_entries[kSignalCleanupEntries];
+GuardState state;
 
-int hold_depth = 0;
-sigset_t mask_before_hold;
+void Block() {
+  if (state.blocks++ > 0) return;
+  // Every signal that can be blocked: none falls between the steps, whatever its action.
+  sigset_t all;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &state.before_block);
+}
+
+void Unblock() {
+  if (--state.blocks == 0) sigprocmask(SIG_SETMASK, &state.before_block, nullptr);
+}
 
 // Every signal whose default action ends the process, the real-time ones included, but
 // SIGXFSZ, which PrepareProcess ignores: each number the system has, less those listed
@@ -60,27 +82,12 @@ sigset_t TerminatingSet() {
 
 extern "C" void OnTerminatingSignal(int sig) {
   const int saved_errno = errno;
-  for (const SignalCleanupEntry& entry : cleanup_entries) {
-    if (entry.armed != 0) unlinkat(entry.directory, entry.name, 0);
-  }
+  if (state.armed != 0) unlinkat(state.directory, state.name, 0);
   // The signal is blocked while its handler runs: raised again with the default action,
   // it ends the process as soon as the handler returns.
   (void)std::signal(sig, SIG_DFL);
   (void)std::raise(sig);
   errno = saved_errno;
-}
-
-// Frees an entry armed by ArmSignalCleanup.
-void ReleaseSignalCleanup(int entry) {
-  const SignalsHeld held;
-  cleanup_entries[entry].armed = 0;
-}
-
-SignalCleanupEntry* FreeSignalCleanupEntry() {
-  for (SignalCleanupEntry& entry : cleanup_entries) {
-    if (entry.armed == 0) return &entry;
-  }
-  return nullptr;
 }
 
 }  // namespace
@@ -113,31 +120,44 @@ void PrepareProcess() {
 
 void IgnoreBrokenPipe() { (void)std::signal(SIGPIPE, SIG_IGN); }
 
-SignalsHeld::SignalsHeld() {
-  if (hold_depth++ > 0) return;
-  // Every signal that can be blocked: none falls between the steps, whatever its action.
-  sigset_t set;
-  sigfillset(&set);
-  sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
-}
+SignalsBlocked::SignalsBlocked() { Block(); }
 
-SignalsHeld::~SignalsHeld() {
-  if (--hold_depth > 0) return;
-  sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
-}
+SignalsBlocked::~SignalsBlocked() { Unblock(); }
 
-bool CanArmSignalCleanup(const char* name) {
-  return std::strlen(name) < kMaxSignalCleanupName && FreeSignalCleanupEntry() != nullptr;
-}
-
-SignalCleanup ArmSignalCleanup(int directory, const char* name) {
-  SignalCleanupEntry* entry = FreeSignalCleanupEntry();
+void RemoveOnSignal(int directory, const char* name) {
   const std::size_t size = std::strlen(name) + 1;
-  if (entry == nullptr || size > sizeof entry->name) return {};
-  std::memcpy(entry->name, name, size);
-  entry->directory = directory;
-  entry->armed = 1;
-  return {ReleaseSignalCleanup, static_cast<int>(entry - cleanup_entries)};
+  if (!state.creating || size > sizeof state.name) return;
+  std::memcpy(state.name, name, size);
+  state.directory = directory;
+  state.armed = 1;
+}
+
+TemporaryGuard::TemporaryGuard(TemporaryGuard&& other) noexcept
+    : armed_(std::exchange(other.armed_, false)), held_(std::exchange(other.held_, false)) {}
+
+TemporaryGuard::~TemporaryGuard() { Settle(); }
+
+std::unique_ptr<WritableFile> TemporaryGuard::Create(Folder& folder, const std::string& name) {
+  if (state.armed != 0 || name.size() >= sizeof state.name) return nullptr;
+  // From the creation to the arming, so that no signal leaves the file behind unarmed.
+  const SignalsBlocked blocked;
+  state.creating = true;
+  std::unique_ptr<WritableFile> file = folder.CreateNew(name);
+  state.creating = false;
+  // Where it failed after the creation, the folder removed the file or left it to the run
+  // that took it.
+  if (!file) state.armed = 0;
+  armed_ = state.armed != 0;
+  return file;
+}
+
+void TemporaryGuard::Hold() {
+  if (!std::exchange(held_, true)) Block();
+}
+
+void TemporaryGuard::Settle() {
+  if (std::exchange(armed_, false)) state.armed = 0;
+  if (std::exchange(held_, false)) Unblock();
 }
 
 }  // namespace prc

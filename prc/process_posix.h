@@ -1,36 +1,25 @@
-// The registry of files that a terminating signal removes (see SignalCleanup in
-// process.h), kept by process_posix.cc for folder_posix.cc. Internal to the library's
-// POSIX files.
-//
-// It has kSignalCleanupEntries entries, each a directory's file descriptor and a name in
-// that directory: as many files as may be armed at once. Arming one more, or a name
-// longer than an entry holds, is refused, and Folder::CreateNew then creates nothing. The
-// signal handler removes the file of every armed entry. Entries are written only while
-// the terminating signals are blocked (see SignalsHeld), so the handler never sees one
-// half made. An entry names
-// its directory by file descriptor: it is disarmed before that directory is closed, whose
-// number may then be given to another.
+// What the POSIX folder needs of process_posix.cc. Internal to the library's POSIX files.
 #ifndef PRC_PROCESS_POSIX_H_
 #define PRC_PROCESS_POSIX_H_
 
-#include <cstddef>
-
-#include "prc/process.h"
-
 namespace prc {
 
-inline constexpr int kSignalCleanupEntries = 4;
-// The longest name an entry holds, terminating zero included. File systems take at most
-// 255 bytes for one name.
-inline constexpr std::size_t kMaxSignalCleanupName = 512;
+// While one of these lives, every signal that can be blocked is; one that arrives
+// meanwhile is delivered when the last one goes. May nest. For steps that must be made
+// together.
+class SignalsBlocked {
+ public:
+  SignalsBlocked();
+  ~SignalsBlocked();
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+};
 
-// Whether ArmSignalCleanup would take `name` now: it fits an entry, and one is free.
-[[nodiscard]] bool CanArmSignalCleanup(const char* name);
-
-// Arms removal of `name` in the directory open as file descriptor `directory` by a
-// terminating signal, until the returned cleanup is disarmed. One that removes nothing
-// when CanArmSignalCleanup(name) is false. Call with the terminating signals blocked.
-[[nodiscard]] SignalCleanup ArmSignalCleanup(int directory, const char* name);
+// Called by the folder, with the signals blocked, right after it created `name` in the
+// directory open as `directory`: while a TemporaryGuard creates that file, a terminating
+// signal removes it by that directory and name until the guard settles, which it does
+// before the directory is closed. Does nothing otherwise.
+void RemoveOnSignal(int directory, const char* name);
 
 }  // namespace prc
 

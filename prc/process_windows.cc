@@ -2,29 +2,37 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
+#include <utility>
 
+#include "prc/folder.h"
 #include "prc/process.h"
 
 namespace prc {
 namespace {
 
-std::atomic<int> hold_depth{0};
-std::atomic<bool> ending{false};
-
 // The status a process ended by such an event gets from Windows' own handling.
 constexpr UINT kEndedByConsoleEvent = 0xC000013A;  // STATUS_CONTROL_C_EXIT
 
+// All that the console handler reaches: the one place the process keeps it.
+struct {
+  std::atomic<bool> ending{false};  // a console event came: the process is to end
+  // Signaled while no TemporaryGuard holds the events (see TemporaryGuard::Hold).
+  HANDLE unheld = nullptr;
+} state;
+
 // Runs on a thread of its own when the console is interrupted, broken or closed, and ends
-// the process with the status Windows gives, at once, or while the moves are made, after
-// them: it waits, and the thread that makes them ends the process once they are done (see
-// ~SignalsHeld). A logoff or shutdown event ends no process that is still running when it
-// comes (a service's), so it changes nothing here.
+// the process with the status Windows gives: at once, or, while the moves are made, once
+// the guard that holds them settles (see TemporaryGuard::Settle), which ends it itself. A
+// logoff or shutdown event ends no process that is still running when it comes (a
+// service's), so it changes nothing here.
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
-  ending = true;
-  while (hold_depth > 0) Sleep(1);
+  state.ending = true;
+  (void)WaitForSingleObject(state.unheld, INFINITE);
   ExitProcess(kEndedByConsoleEvent);
 }
 
@@ -34,24 +42,44 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 // cannot hand its number to one, and there is no file-size limit signal. A console event
 // before the moves ends the process at once: the file being written is open for writing
 // on the main thread, and a file open for writing cannot be removed from the handler's.
-void PrepareProcess() { (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void PrepareProcess() {
+  state.unheld = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  if (state.unheld != nullptr) (void)SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
 
 // A write to a pipe whose reader has gone fails here; no signal ends the process.
 void IgnoreBrokenPipe() {}
 
-SignalsHeld::SignalsHeld() {
-  ++hold_depth;
-  // The process is being ended: do not start what must not be left half made, and wait
-  // to be ended.
-  if (ending && hold_depth == 1) {
-    --hold_depth;
+TemporaryGuard::TemporaryGuard(TemporaryGuard&& other) noexcept
+    : armed_(std::exchange(other.armed_, false)), held_(std::exchange(other.held_, false)) {}
+
+// Were it held, the handler that waits ends the process once it is let go.
+TemporaryGuard::~TemporaryGuard() {
+  if (std::exchange(held_, false) && state.unheld != nullptr) (void)SetEvent(state.unheld);
+}
+
+std::unique_ptr<WritableFile> TemporaryGuard::Create(Folder& folder, const std::string& name) {
+  armed_ = false;  // a console event removes nothing: see PrepareProcess
+  return folder.CreateNew(name);
+}
+
+void TemporaryGuard::Hold() {
+  if (held_ || state.unheld == nullptr) return;
+  held_ = true;
+  (void)ResetEvent(state.unheld);
+  // The process is being ended: do not start what must not be left half made; the
+  // handler ends it.
+  if (state.ending) {
+    (void)SetEvent(state.unheld);
     Sleep(INFINITE);
   }
 }
 
-SignalsHeld::~SignalsHeld() {
+void TemporaryGuard::Settle() {
+  if (!std::exchange(held_, false)) return;
   // An event came while the moves were made: the run ends now, before it reports them.
-  if (--hold_depth == 0 && ending) ExitProcess(kEndedByConsoleEvent);
+  if (state.ending) ExitProcess(kEndedByConsoleEvent);
+  (void)SetEvent(state.unheld);
 }
 
 }  // namespace prc

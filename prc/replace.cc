@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "prc/process.h"
-
 namespace prc {
 namespace {
 
@@ -48,11 +46,34 @@ Own MoveOwn(Folder& folder, const std::string& from, const std::string& to, cons
                                                                        : Own::kStranded;
 }
 
-// Removes `temp`'s file at `name` if the name still leads to it; else whatever is there
-// is not this run's. The cleanup is disarmed once the name is gone or not this run's.
-void RemoveOwn(Folder& folder, const std::string& name, NewFile& temp) {
-  const SignalsHeld held;
-  if (!Leads(folder, name, temp.file->info()) || folder.Remove(name)) temp.cleanup.Disarm();
+// Removes `name` if it still leads to `temp`; else whatever is there is not this run's.
+void RemoveOwn(Folder& folder, const std::string& name, const WritableFile& temp) {
+  if (Leads(folder, name, temp.info())) (void)folder.Remove(name);
+}
+
+// The moves and the sync of SwapWithBackup, made with the signals held.
+SwapResult Swap(Folder& folder, const std::string& input, const OpenFile& input_file,
+                const SideNames& names, const WritableFile& temp) {
+  switch (MoveOwn(folder, input, names.backup, input_file)) {
+    case Own::kMoved:
+      break;
+    case Own::kDestinationExists:
+      return SwapResult::kBackupExists;  // the temporary file is kept: it holds the payload
+    case Own::kFailed:
+      // Nothing has moved: the temporary file goes, as on every failure before the moves.
+      RemoveOwn(folder, names.temp, temp);
+      return SwapResult::kMoveFailed;
+    case Own::kStranded:
+      return SwapResult::kMoveFailed;  // kept, as above
+  }
+  if (MoveOwn(folder, names.temp, input, temp) != Own::kMoved) {
+    // Put the original back under its own name. Should that fail too, it stays whole
+    // under the backup name, and the payload under the temp name.
+    return MoveOwn(folder, names.backup, input, input_file) == Own::kMoved
+               ? SwapResult::kMoveFailed
+               : SwapResult::kRollbackFailed;
+  }
+  return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
 }
 
 }  // namespace
@@ -87,13 +108,14 @@ LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name) {
   return input;
 }
 
-NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
-                       const std::uint8_t* data, std::size_t size) {
+Temporary WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
+                         const std::uint8_t* data, std::size_t size) {
   FileInfo held;
   if (folder.InspectNoFollow(temp, &held)) {
     if (!IsOwnLeftover(held, like) || !folder.RemoveLeftover(temp, held)) return {};
   }
-  NewFile made = folder.CreateNew(temp);
+  Temporary made;
+  made.file = made.guard.Create(folder, temp);
   if (!made.file) return {};
   WritableFile& file = *made.file;
   // Access first: the file never holds the payload with wider access than `like` has.
@@ -103,32 +125,28 @@ NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& 
   // Still locked, and still this run's: no other run removes a locked file. Closed first,
   // as it is done with (on Windows the removal takes effect once the file object goes).
   (void)file.Close();
-  const SignalsHeld held_signals;
+  made.guard.Hold();
   (void)folder.Remove(temp);
-  made.cleanup.Disarm();
+  made.guard.Settle();
   return {};
 }
 
 CreateResult CreateDurably(Folder& folder, const std::string& name, const FileInfo& like,
                            const std::uint8_t* data, std::size_t size) {
   const std::string temp_name = SideNamesFor(name).temp;
-  NewFile temp = WriteTemporary(folder, temp_name, like, data, size);
+  Temporary temp = WriteTemporary(folder, temp_name, like, data, size);
   if (!temp.file) return CreateResult::kCannotWrite;
-  Own moved = Own::kFailed;
-  {
-    const SignalsHeld held;
-    moved = MoveOwn(folder, temp_name, name, *temp.file);
-    if (moved == Own::kMoved) temp.cleanup.Disarm();
-  }
+  temp.guard.Hold();
+  const Own moved = MoveOwn(folder, temp_name, name, *temp.file);
+  if (moved != Own::kMoved) RemoveOwn(folder, temp_name, *temp.file);
+  temp.guard.Settle();
   switch (moved) {
     case Own::kMoved:
       break;
     case Own::kDestinationExists:
-      RemoveOwn(folder, temp_name, temp);
       return CreateResult::kExists;
     case Own::kFailed:
     case Own::kStranded:
-      RemoveOwn(folder, temp_name, temp);
       return CreateResult::kCannotWrite;
   }
   if (!folder.Sync()) {
@@ -140,41 +158,14 @@ CreateResult CreateDurably(Folder& folder, const std::string& name, const FileIn
 }
 
 SwapResult SwapWithBackup(Folder& folder, const std::string& input, const OpenFile& input_file,
-                          const SideNames& names, NewFile temp) {
+                          const SideNames& names, Temporary temp) {
   if (!temp.file) return SwapResult::kCannotWrite;
   // From the first move to the folder's sync, a signal waits: the swap is never left
   // half made, and a temporary file kept with the payload on a failure stays.
-  const SignalsHeld held;
-  switch (MoveOwn(folder, input, names.backup, input_file)) {
-    case Own::kMoved:
-      break;
-    case Own::kDestinationExists:
-      temp.cleanup.Disarm();  // kept: it holds the payload
-      return SwapResult::kBackupExists;
-    case Own::kFailed:
-      // Nothing has moved: the temporary file goes, as on every failure before the moves.
-      RemoveOwn(folder, names.temp, temp);
-      return SwapResult::kMoveFailed;
-    case Own::kStranded:
-      temp.cleanup.Disarm();  // kept: it holds the payload
-      return SwapResult::kMoveFailed;
-  }
-  const Own moved_in = MoveOwn(folder, names.temp, input, *temp.file);
-  temp.cleanup.Disarm();  // moved in, or kept with the payload
-  if (moved_in != Own::kMoved) {
-    // Put the original back under its own name. Should that fail too, it stays whole
-    // under the backup name, and the payload under the temp name.
-    return MoveOwn(folder, names.backup, input, input_file) == Own::kMoved
-               ? SwapResult::kMoveFailed
-               : SwapResult::kRollbackFailed;
-  }
-  return folder.Sync() ? SwapResult::kSwapped : SwapResult::kNotDurable;
-}
-
-SwapResult WriteAndSwap(Folder& folder, const std::string& input, const OpenFile& input_file,
-                        const SideNames& names, const std::uint8_t* data, std::size_t size) {
-  return SwapWithBackup(folder, input, input_file, names,
-                        WriteTemporary(folder, names.temp, input_file.info(), data, size));
+  temp.guard.Hold();
+  const SwapResult swapped = Swap(folder, input, input_file, names, *temp.file);
+  temp.guard.Settle();
+  return swapped;
 }
 
 }  // namespace prc

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "prc/folder.h"
+#include "prc/process.h"
 
 namespace prc {
 
@@ -49,16 +50,24 @@ struct LockedInput {
 // failure `error` says which step failed, and what was opened stays open in the result.
 [[nodiscard]] LockedInput LockInput(std::unique_ptr<Folder> folder, std::string name);
 
+// A temporary file WriteTemporary made, and its guard: a signal that ends the process
+// removes it until SwapWithBackup or CreateDurably moves it in, removes or keeps it.
+struct Temporary {
+  std::unique_ptr<WritableFile> file;  // null on failure
+  TemporaryGuard guard;
+};
+
 // Stores `size` bytes at `data` durably in a new file `temp` in `folder`, with exactly
 // the access `like` has (see WritableFile::TakeAccessOf), set before any byte is written.
 // The file is always created afresh, never written in place: a leftover at `temp` is
 // removed first, but only when it is a regular file with one name, owned by the caller,
 // not the file `like` describes, and held by no live run; anything else there fails the
 // call and is left as it was. Returns the file, written, synced and closed for writing,
-// but still locked against other runs until it is destroyed, with its signal cleanup
+// but still locked against other runs until it is destroyed, with its removal by a signal
 // armed; a null file on failure, when a file this call created is removed.
-[[nodiscard]] NewFile WriteTemporary(Folder& folder, const std::string& temp, const FileInfo& like,
-                                     const std::uint8_t* data, std::size_t size);
+[[nodiscard]] Temporary WriteTemporary(Folder& folder, const std::string& temp,
+                                       const FileInfo& like, const std::uint8_t* data,
+                                       std::size_t size);
 
 enum class CreateResult {
   kCreated,      // `name` holds the bytes, durably
@@ -88,9 +97,9 @@ enum class SwapResult {
                     // as for kSwapped, but may not survive a power cut
 };
 
-// With the signals held (see SignalsHeld), moves `input` to names.backup and `temp`, the
-// file WriteTemporary made at names.temp, to `input`, neither move ever replacing
-// anything, each made only while its name still leads to the file this run read
+// With the signals held (see TemporaryGuard::Hold), moves `input` to names.backup and
+// `temp`, the file WriteTemporary made at names.temp, to `input`, neither move ever
+// replacing anything, each made only while its name still leads to the file this run read
 // (`input_file`, open at `input`) or wrote, and handed that file (see
 // Folder::MoveNoReplace), and each checked after: where the new name leads to another
 // file (one put in the place of this run's just before a move by name), that file is
@@ -98,18 +107,11 @@ enum class SwapResult {
 // `folder`. A first move that fails and moves nothing leaves the temporary file removed,
 // as before the moves; it is kept with the payload beside an existing backup, once the
 // first move is made, or where a file moved in the input's stead could not be moved back.
-// Disarms the temporary file's signal cleanup once it is moved in, removed or kept. The
-// input's bytes are never rewritten, only moved, and are never lost. kCannotWrite when
+// The input's bytes are never rewritten, only moved, and are never lost. kCannotWrite when
 // `temp` holds no file.
 [[nodiscard]] SwapResult SwapWithBackup(Folder& folder, const std::string& input,
                                         const OpenFile& input_file, const SideNames& names,
-                                        NewFile temp);
-
-// Writes `size` bytes at `data` to names.temp (as WriteTemporary, like the opened input
-// `input_file`), then swaps it in (as SwapWithBackup).
-[[nodiscard]] SwapResult WriteAndSwap(Folder& folder, const std::string& input,
-                                      const OpenFile& input_file, const SideNames& names,
-                                      const std::uint8_t* data, std::size_t size);
+                                        Temporary temp);
 
 }  // namespace prc
 

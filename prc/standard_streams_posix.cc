@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "prc/io_posix.h"
 #include "prc/standard_streams.h"
 
 namespace prc {
@@ -21,16 +22,7 @@ class StandardInputFile final : public ReadableFile {
   bool LockExclusive() override { return false; }
 
   bool ReadFull(std::uint8_t* data, std::size_t size, std::size_t* count) override {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = read(STDIN_FILENO, data + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      if (n == 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    *count = done;
-    return true;
+    return ReadAll(STDIN_FILENO, data, size, count);
   }
 
  private:
@@ -42,15 +34,8 @@ class StandardInputFile final : public ReadableFile {
 std::unique_ptr<ReadableFile> StandardInput() { return std::make_unique<StandardInputFile>(); }
 
 WriteResult WriteStandardOutput(const std::uint8_t* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(STDOUT_FILENO, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EPIPE) return WriteResult::kReaderGone;
-    if (n <= 0) return WriteResult::kFailed;
-    done += static_cast<std::size_t>(n);
-  }
-  return WriteResult::kWritten;
+  if (WriteAll(STDOUT_FILENO, data, size)) return WriteResult::kWritten;
+  return errno == EPIPE ? WriteResult::kReaderGone : WriteResult::kFailed;
 }
 
 }  // namespace prc

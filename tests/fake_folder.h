@@ -66,11 +66,10 @@ class FakeFolder final : public Folder {
     return true;
   }
 
-  NewFile CreateNew(const std::string& name) override {
-    if (Fails("create " + name) || names_.count(name) != 0) return {};
+  std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
+    if (Fails("create " + name) || names_.count(name) != 0) return nullptr;
     Put(name, "");
-    auto file = std::make_unique<Writable>(this, name, names_[name]);
-    return {std::move(file), {}};
+    return std::make_unique<Writable>(this, name, names_[name]);
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {

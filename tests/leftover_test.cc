@@ -21,12 +21,12 @@ TEST(LeftoverTest, ALiveRunsFileIsNoLeftoverUntilItGoes) {
   std::string name;
   std::unique_ptr<Folder> live = OpenFolder(path, &name);
   ASSERT_TRUE(live);
-  NewFile made = live->CreateNew(name);
-  ASSERT_TRUE(made.file);
+  std::unique_ptr<WritableFile> made = live->CreateNew(name);
+  ASSERT_TRUE(made);
   const std::uint8_t payload[] = {'p', 'a', 'y'};
-  ASSERT_TRUE(made.file->WriteFull(payload, sizeof payload));
-  ASSERT_TRUE(made.file->Sync());
-  ASSERT_TRUE(made.file->Close());
+  ASSERT_TRUE(made->WriteFull(payload, sizeof payload));
+  ASSERT_TRUE(made->Sync());
+  ASSERT_TRUE(made->Close());
 
   // Another run, with the folder opened on its own.
   std::unique_ptr<Folder> other = OpenFolder(path, &name);
@@ -38,18 +38,16 @@ TEST(LeftoverTest, ALiveRunsFileIsNoLeftoverUntilItGoes) {
   EXPECT_TRUE(other->InspectNoFollow(name, &still) && still.SameFileAs(held));
 
   // Once the run that made it has gone, it is a leftover like any other.
-  made.cleanup.Disarm();
-  made.file.reset();
+  made.reset();
   EXPECT_TRUE(other->RemoveLeftover(name, held));
   EXPECT_FALSE(other->InspectNoFollow(name, &still));
 
   // A run removes a file it made while it still holds it, as when a later step fails; the
   // name is gone once the file is.
   made = live->CreateNew(name);
-  ASSERT_TRUE(made.file);
+  ASSERT_TRUE(made);
   EXPECT_TRUE(live->Remove(name));
-  made.cleanup.Disarm();
-  made.file.reset();
+  made.reset();
   EXPECT_FALSE(other->InspectNoFollow(name, &still));
   // Held folders cannot be removed (Windows): let them go first.
   live.reset();

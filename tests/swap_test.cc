@@ -144,8 +144,10 @@ TEST(ReplaceOutcomes, EachRowLeavesItsFiles) {
     const LockedInput input = LockInput(std::move(owned), file);
     EXPECT_EQ(input.error, row.input);
     if (input.error == InputError::kNone) {
-      EXPECT_EQ(WriteAndSwap(*input.folder, input.name, *input.file, SideNamesFor(file),
-                             PayloadBytes(), PayloadSize()),
+      Temporary made =
+          WriteTemporary(*input.folder, temp, input.file->info(), PayloadBytes(), PayloadSize());
+      EXPECT_EQ(SwapWithBackup(*input.folder, input.name, *input.file, SideNamesFor(file),
+                               std::move(made)),
                 row.result);
     }
     EXPECT_EQ(

@@ -6,39 +6,22 @@
 
 #include "cli/entry.h"
 #include "cli/messages.h"
+#include "cli/program.h"
 #include "prc/container.h"
 #include "prc/folder.h"
 #include "prc/process.h"
 #include "prc/replace.h"
 #include "prc/work_buffer.h"
 
-namespace {
-
-int Fail(const cli::Message& message) {
-  cli::Say(message);
-  return cli::kExitFailure;
-}
-
-}  // namespace
-
 int cli::Run(const Arguments& arguments) {
   using cli::Message;
-  // With no name as invoked to show, the tool gives its own.
-  const char* program = arguments.program.empty() ? "unprc" : arguments.program.c_str();
+  // Any other argument, "-h" too, is a file name; ./--help names that file.
+  if (AnswersStandardOption(arguments, "unprc", ProgramText::kUnprcHelp)) return kExitOk;
   if (arguments.operands.size() != 1) {
-    cli::Say(ProgramText::kUnprcUsage, program);
+    cli::Say(ProgramText::kUnprcUsage, InvokedName(arguments, "unprc"));
     return cli::kExitFailure;
   }
   const std::string& path = arguments.operands[0];
-  // The two options. Any other argument, "-h" too, is a file name; ./--help names that file.
-  if (path == "--help") {
-    cli::Say(ProgramText::kUnprcHelp, program);
-    return cli::kExitOk;
-  }
-  if (path == "--version") {
-    cli::Say(ProgramText::kVersion, "unprc");
-    return cli::kExitOk;
-  }
 
   // Locked until the swap is done: one run at a time.
   const prc::LockedInput input = prc::OpenLockedInput(path);
@@ -58,8 +41,8 @@ int cli::Run(const Arguments& arguments) {
   cli::SayKey(header.key);
   prc::Descramble(buffer.get(), byte_count, header.key);
 
-  prc::NewFile temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
-                                          buffer.get() + prc::kHeaderSize, header.payload_length);
+  prc::Temporary temp = prc::WriteTemporary(*input.folder, names.temp, input.file->info(),
+                                            buffer.get() + prc::kHeaderSize, header.payload_length);
   buffer.reset();  // The payload is on disk or lost; the moves need no memory.
   const prc::SwapResult swapped =
       prc::SwapWithBackup(*input.folder, input.name, *input.file, names, std::move(temp));
