@@ -1,9 +1,10 @@
 """What every end-to-end case stands on: the configuration the runner is given, the
 message bytes, a model of the file format, the laying and comparing of folders, a fresh
-scratch folder per case, and the runs of the programs (under strace,
+scratch folder per case and per subtest, and the runs of the programs (under strace,
 held at a call, on a terminal, or under wine, where a silent failure is run again)."""
 
 import argparse
+import contextlib
 import hashlib
 import os
 import re
@@ -260,8 +261,19 @@ class Case(unittest.TestCase):
     ENV = {}  # laid over the environment of every run
 
     def setUp(self):
+        self.fresh_folder()
+
+    def fresh_folder(self):
+        """Makes an empty scratch folder the case's folder, removed when the case ends."""
         self.root = tempfile.mkdtemp(prefix="unprc-e2e-")
         self.addCleanup(shutil.rmtree, self.root)
+
+    @contextlib.contextmanager
+    def fresh_subtest(self, **params):
+        """A subtest named by `params`, in a fresh folder of its own."""
+        with self.subTest(**params):
+            self.fresh_folder()
+            yield
 
     def run_tool(self, args, argv0="unprc", prefix=(), merge=False, preexec=None, tool=None):
         tool = tool or cfg.tool

@@ -92,8 +92,7 @@ class Hostile(Case):
                 (0o1777, (0, shared, 0o664), [], (0, NOBODY, 0o604)),
                 (0o300, (NOBODY, NOBODY, 0o600), [], None)]
         for folder_mode, (uid, gid, mode), groups, want in rows:
-            with self.subTest(folder=oct(folder_mode), input=(uid, gid, oct(mode)), groups=groups):
-                self.setUp()
+            with self.fresh_subtest(folder=oct(folder_mode), input=(uid, gid, oct(mode)), groups=groups):
                 os.chmod(self.root, 0o711)
                 lay(self.root, {"f/A.PRC": GOOD})
                 path = os.path.join(self.root, "f/A.PRC")
@@ -169,7 +168,7 @@ class Hostile(Case):
                 with self.subTest(tool=tool, mode=oct(mode), given=given, default=default):
                     if tool == "mkprc" and not cfg.mkprc:
                         self.skipTest("no --mkprc given")
-                    self.setUp()
+                    self.fresh_folder()
                     lay(self.root, {"d/A": GOOD})
                     if default:
                         os.setxattr(os.path.join(self.root, "d"), DEFAULT, default)

@@ -40,8 +40,7 @@ class Races(Case):
                 (fresh, "renameat2", 1, "EIO", signal.SIGTERM, fresh),
                 (fresh, "renameat2", 2, "EIO", signal.SIGTERM, kept)]
         for before, call, when, error, sig, after in rows:
-            with self.subTest(call=call, when=when, error=error, signal=sig, before=sorted(before)):
-                self.setUp()
+            with self.fresh_subtest(call=call, when=when, error=error, signal=sig, before=sorted(before)):
                 lay(self.root, before)
                 got = self.run_held(["A.PRC"], call, lambda pid: os.kill(pid, sig), when, error)
                 self.assertEqual(got, (-sig, key_line(GOOD_KEY), b""))
@@ -93,7 +92,7 @@ class Races(Case):
             with self.subTest(tool=os.path.basename(tool[-1]) if tool else None, swapped=name, at=held):
                 if not tool:
                     self.skipTest("no --mkprc given")
-                self.setUp()
+                self.fresh_folder()
                 lay(self.root, before)
 
                 def swap(_, name=name):

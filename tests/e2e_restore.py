@@ -23,8 +23,7 @@ class Refusals(Case):
 
     def test_argument_count(self):
         for args in ([], ["A.PRC", "A.PRC"], ["A.PRC", "B", "C"]):
-            with self.subTest(args=args):
-                self.setUp()
+            with self.fresh_subtest(args=args):
                 if cfg.native:
                     self.refused({"A.PRC": GOOD}, args, b"Usage: unprc (.PRC File)")
                 else:  # an emulator passes the program's full path as its name
@@ -54,8 +53,7 @@ class Refusals(Case):
             rows += [({"F": Fifo}, "F"), ({"S": Sock}, "S"), ({}, "/dev/null"),
                      ({"A.PRC": Link("gone")}, "A.PRC")]
         for tree, name in rows:
-            with self.subTest(name=name, tree=tree):
-                self.setUp()
+            with self.fresh_subtest(name=name, tree=tree):
                 self.refused(tree, [name], CANNOT_OPEN)
         self.assertFalse(os.path.lexists("/dev/null.BAK") or os.path.lexists("/dev/null.$$$"))
 
@@ -64,8 +62,7 @@ class Refusals(Case):
                 container(b"", 1048573), container(b"xy", 0xFFFFFFFF),
                 container(b"", 16 << 16), container(b"", (15 << 16) + 65533)]
         for data in rows:
-            with self.subTest(data=data[:8]):
-                self.setUp()
+            with self.fresh_subtest(data=data[:8]):
                 self.refused({"A.PRC": data}, ["A.PRC"], ABNORMAL)
 
     @posix_only
@@ -95,8 +92,7 @@ class Refusals(Case):
         starts = [cfg.tool[:-1] + ["cmd", "/c", "chcp", page, ">nul", "&"] for page in pages] or [cfg.emulator]
         for (tool, tree, args, message), (env, shown), start in itertools.product(
                 [row for row in rows if row[0]], locales, starts):
-            with self.subTest(cmd=start + tool[-1:] + args, env=env):
-                self.setUp()
+            with self.fresh_subtest(cmd=start + tool[-1:] + args, env=env):
                 lay(self.root, tree)
                 status, out, _ = on_a_terminal(start + tool[-1:] + args, self.root, env)
                 want = message.decode("cp932").encode() if shown else message
@@ -116,8 +112,7 @@ class Restores(Case):
             container(b"short", 50), container(rng.randbytes(4000), 10),
         ]
         for data in rows:
-            with self.subTest(size=len(data), head=data[:8]):
-                self.setUp()
+            with self.fresh_subtest(size=len(data), head=data[:8]):
                 self.restores({"A.PRC": data}, "A.PRC")
 
     def test_names(self):
@@ -127,8 +122,7 @@ class Restores(Case):
         # and take characters outside any one code page.
         names += [os.fsdecode(b"\x83t\x83@\x83C\x83\x8b.PRC")] if cfg.native else WIDE_NAMES
         for name in names:
-            with self.subTest(name=name):
-                self.setUp()
+            with self.fresh_subtest(name=name):
                 self.restores({name: GOOD}, name)
 
     def test_leftover_temp_file_is_rewritten(self):
@@ -148,8 +142,7 @@ class Restores(Case):
                      {"A.PRC": Link("d/real.PRC"), "d/real.PRC": GOOD},
                      {"A.PRC": Link("nowhere")},
                      {"A.PRC": Link("A.PRC.$$$"), "A.PRC.$$$": GOOD}):
-            with self.subTest(tree=tree):
-                self.setUp()
+            with self.fresh_subtest(tree=tree):
                 self.refused(tree, ["A.PRC"], CANNOT_OPEN)
 
     def test_second_hard_link_keeps_the_scrambled_bytes(self):
@@ -171,8 +164,7 @@ class Restores(Case):
         # sticky; the backup is the original itself, so it keeps all of its mode.
         for mode, want in ((0o600, 0o600), (0o640, 0o640), (0o644, 0o644), (0o755, 0o755),
                            (0o400, 0o400), (0o4755, 0o755), (0o2750, 0o750), (0o1644, 0o644)):
-            with self.subTest(mode=oct(mode)):
-                self.setUp()
+            with self.fresh_subtest(mode=oct(mode)):
                 lay(self.root, {"A.PRC": GOOD})
                 os.chmod(os.path.join(self.root, "A.PRC"), mode)
                 self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
@@ -210,8 +202,7 @@ class Options(Case):
             ({"A.PRC": GOOD}, ["A.PRC", "--version"], 1, b"", usage, {"A.PRC": GOOD}),
         ]
         for tree, args, status, out, err, after in rows:
-            with self.subTest(args=args):
-                self.setUp()
+            with self.fresh_subtest(args=args):
                 lay(self.root, tree)
                 got_status, got_out, got_err = self.run_tool(args)
                 self.assertEqual(got_status, status)
@@ -231,8 +222,7 @@ class SwapFailures(Case):
 
     def test_backup_name_taken(self):
         for held in (b"old backup", Dir) + cfg.native * (Link("nowhere"), Link("A.PRC")):
-            with self.subTest(held=held):
-                self.setUp()
+            with self.fresh_subtest(held=held):
                 tree = {"A.PRC": GOOD, "A.PRC.BAK": held}
                 self.failed(tree, BACKUP_EXISTS, dict(tree, **{"A.PRC.$$$": RESTORED}))
 
@@ -244,8 +234,7 @@ class SwapFailures(Case):
     def test_temp_name_held_by_something_else(self):
         rows = [Dir] + cfg.native * [Link("victim"), Link("nowhere"), Fifo]
         for held in rows:
-            with self.subTest(held=held):
-                self.setUp()
+            with self.fresh_subtest(held=held):
                 tree = {"A.PRC": GOOD, "A.PRC.$$$": held, "victim": b"not to be touched"}
                 self.failed(tree, CANNOT_WRITE, tree)
 
@@ -266,8 +255,7 @@ class SwapFailures(Case):
         data = container(plain)
         key = key_line(restored(data)[1])
         for cap, ok in ((0, False), (4096, False), (4999, False), (5000, True)):
-            with self.subTest(cap=cap):
-                self.setUp()
+            with self.fresh_subtest(cap=cap):
                 after = {"A.PRC": plain, "A.PRC.BAK": data} if ok else {"A.PRC": data}
                 out, err = (key + b"OK." + cfg.eol, b"") if ok else (key, CANNOT_WRITE + cfg.eol)
                 self.check({"A.PRC": data}, ["A.PRC"], 0 if ok else 1, out, err, after,
@@ -287,8 +275,7 @@ class SwapFailures(Case):
         ]
         self.need_strace()
         for call, when, errno, after in rows:
-            with self.subTest(call=call, when=when):
-                self.setUp()
+            with self.fresh_subtest(call=call, when=when):
                 strace = strace_injecting(self.root, ["A.PRC", "A.PRC.$$$", "A.PRC.BAK"], call,
                                           f"error={errno}:when={when}")
                 self.failed({"A.PRC": GOOD}, CANNOT_WRITE, after, prefix=strace)

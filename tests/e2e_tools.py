@@ -94,8 +94,7 @@ class RoundTrip(ProgramCase):
         rng = random.Random(12)
         for size in self.SIZES:
             plain = rng.randbytes(size)
-            with self.subTest(size=size):
-                self.setUp()
+            with self.fresh_subtest(size=size):
                 lay(self.root, {"P": plain})
                 self.assertEqual(self.run_mkprc(["P", "X"]), (0, b"", b""))
                 made = container(plain)
@@ -116,8 +115,7 @@ class RoundTrip(ProgramCase):
         rng = random.Random(13)
         for size in self.SIZES:
             data = size.to_bytes(4, "little") + rng.randbytes(size)
-            with self.subTest(size=size):
-                self.setUp()
+            with self.fresh_subtest(size=size):
                 lay(self.root, {"X": data})
                 self.assertEqual(self.run_tool(["X"])[0], 0)
                 self.assertEqual(self.run_mkprc(["X", "Y"]), (0, b"", b""))
@@ -153,8 +151,7 @@ class RoundTrip(ProgramCase):
                 ({"P": plain}, ["--help", "X"], CANNOT_OPEN),
             ]
         for tree, args, message in rows:
-            with self.subTest(args=args, tree=sorted(tree)):
-                self.setUp()
+            with self.fresh_subtest(args=args, tree=sorted(tree)):
                 lay(self.root, tree)
                 self.assertEqual(self.run_mkprc(args), (1, b"", message + cfg.eol))
                 self.assertTree(snapshot_of(tree))
@@ -175,8 +172,7 @@ class RoundTrip(ProgramCase):
     @posix_only
     def test_permission_bits_come_from_plain(self):
         for mode in (0o600, 0o640, 0o755, 0o400):
-            with self.subTest(mode=oct(mode)):
-                self.setUp()
+            with self.fresh_subtest(mode=oct(mode)):
                 lay(self.root, {"P": b"text"})
                 os.chmod(os.path.join(self.root, "P"), mode)
                 self.assertEqual(self.run_mkprc(["P", "X"])[0], 0)
@@ -200,8 +196,7 @@ class RoundTrip(ProgramCase):
             ("renameat2", "1", "EEXIST", OUTPUT_EXISTS, files),  # OUT came after the check
         ]
         for call, when, errno, message, names in rows:
-            with self.subTest(call=call, names=names, errno=errno):
-                self.setUp()
+            with self.fresh_subtest(call=call, names=names, errno=errno):
                 strace = strace_injecting(self.root, names, call, f"error={errno}:when={when}")
                 self.check({"P": b"plain text"}, ["P", "X"], 1, b"", message + cfg.eol,
                            {"P": b"plain text"}, prefix=strace, tool=cfg.mkprc)
@@ -239,8 +234,7 @@ class Reader(ProgramCase):
         ]
         for data, payload in rows:
             for args, stdin in ((["A.PRC"], b""), ([], data), (["-"], data)):
-                with self.subTest(size=len(data), head=data[:8].hex(), args=args):
-                    self.setUp()
+                with self.fresh_subtest(size=len(data), head=data[:8].hex(), args=args):
                     self.reads({"A.PRC": data}, args, 0, payload, b"", stdin=stdin)
             self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
             with open(os.path.join(self.root, "A.PRC"), "rb") as f:
@@ -258,8 +252,7 @@ class Reader(ProgramCase):
         stdin = bytes.fromhex("04 00 00 00 45 42 02 06")
         for args in (["big", "short"], ["big", "odd"], ["big", "short", "big", "odd", "empty"],
                      ["odd", "-", "big", "odd"], ["short", "short"]):
-            with self.subTest(args=args):
-                self.setUp()
+            with self.fresh_subtest(args=args):
                 self.reads(tree, args, 0, b"".join(payloads[a] for a in args), b"", stdin=stdin)
 
     def test_standard_input(self):
@@ -274,8 +267,7 @@ class Reader(ProgramCase):
         ] + cfg.native * [(["A"], b"", 1, b"", CANNOT_WRITE + cfg.eol, 1),  # standard output closed
                       (["-"], b"", 1, b"", CANNOT_OPEN + cfg.eol, 0)]  # standard input closed
         for args, stdin, status, out, err, *closed in rows:
-            with self.subTest(args=args, stdin=len(stdin), closed=closed):
-                self.setUp()
+            with self.fresh_subtest(args=args, stdin=len(stdin), closed=closed):
                 self.reads({"A": GOOD}, args, status, out, err, stdin=stdin,
                            preexec=lambda: closed and os.close(closed[0]))
 
@@ -293,13 +285,12 @@ class Reader(ProgramCase):
                     ({"L": Link("gone")}, "L", CANNOT_OPEN), ({}, "/dev/null", CANNOT_OPEN)]
         good = {"A": GOOD, "B": container(b"second")}
         for tree, name, message in bad:
-            with self.subTest(name=name, tree=sorted(tree)):
-                self.setUp()
+            with self.fresh_subtest(name=name, tree=sorted(tree)):
                 self.reads(dict(good, **tree), ["A", name, "B"], 1, RESTORED + b"second",
                            message + cfg.eol)
         # All in one run, standard error merged into standard output: each message comes in
         # its file's turn.
-        self.setUp()
+        self.fresh_folder()
         tree, args, out = dict(good), [], b""
         for i, (laid, name, message) in enumerate(bad):
             tree.update({f"{i}/{n}": w for n, w in laid.items()})
@@ -333,8 +324,7 @@ class Reader(ProgramCase):
         ]
         tree = {"--help": GOOD, "--version": container(b"version"), "-h": container(b"-h's")}
         for args, status, out, err in rows:
-            with self.subTest(args=args):
-                self.setUp()
+            with self.fresh_subtest(args=args):
                 before = self.laid(tree)
                 got_status, got_out, got_err = self.run_prccat(args)
                 self.assertEqual(got_status, status, (got_out[:100], got_err))
@@ -356,8 +346,7 @@ class Reader(ProgramCase):
         rng = random.Random(22)
         for size in RoundTrip.SIZES:
             plain = rng.randbytes(size)
-            with self.subTest(size=size):
-                self.setUp()
+            with self.fresh_subtest(size=size):
                 lay(self.root, {"P": plain})
                 self.assertEqual(self.run_tool(["P", "X"], argv0="mkprc", tool=cfg.mkprc), (0, b"", b""))
                 self.reads({"P": plain, "X": container(plain)}, ["X"], 0, plain, b"")
@@ -371,8 +360,7 @@ class Reader(ProgramCase):
                 (["absent", "A", "B"], 1, CANNOT_OPEN + cfg.eol + CANNOT_WRITE),
                 (["E"], 0, b""), (["E", "absent"], 1, CANNOT_OPEN)]
         for args, status, err in rows:
-            with self.subTest(args=args):
-                self.setUp()
+            with self.fresh_subtest(args=args):
                 with open("/dev/full", "wb") as full:
                     self.reads(tree, args, status, None, err + cfg.eol if err else b"", stdout=full)
 
@@ -383,8 +371,7 @@ class Reader(ProgramCase):
         plain = random.Random(23).randbytes(BUFFER - 4)
         rows = [(None, 1)] if not cfg.native else [(None, -signal.SIGPIPE), (signal.SIG_IGN, 1)]
         for action, status in rows:
-            with self.subTest(sigpipe=action):
-                self.setUp()
+            with self.fresh_subtest(sigpipe=action):
                 tree = {"A": container(plain)}
                 before = self.laid(tree)
                 cmd, exe = cfg.prccat + ["A", "A"], None

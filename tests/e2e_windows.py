@@ -41,8 +41,7 @@ class WindowsNames(WindowsCase):
     def test_names_outside_the_code_page_and_the_look_alikes(self):
         # A look-alike is its own file: the system's nearest letters name another.
         for name, other in [(n, None) for n in WIDE_NAMES] + [("\uff21\uff22\uff23.PRC", "ABC.PRC")]:
-            with self.subTest(name=name):
-                self.setUp()
+            with self.fresh_subtest(name=name):
                 tree = {name: GOOD}
                 if other:
                     tree[other] = container(b"another file")
@@ -66,8 +65,7 @@ class WindowsNames(WindowsCase):
         self.assertNotEqual(short, long_name)
         rows = [(short, long_name), ("A.PRC.", "A.PRC"), ("A.PRC . .", "A.PRC"), ("a.prc", "A.PRC")]
         for typed, stored in rows:
-            with self.subTest(typed=typed):
-                self.setUp()
+            with self.fresh_subtest(typed=typed):
                 tree = {stored: GOOD}
                 self.check(tree, [typed], 0, key_line(GOOD_KEY) + b"OK." + cfg.eol, b"",
                            {stored: RESTORED, stored + ".BAK": GOOD})
@@ -77,8 +75,7 @@ class WindowsNames(WindowsCase):
         # folder: no file of such a name can exist, so nothing is there to open.
         for typed in ("A.PR?", "A*", "A.PR>", "A<.PRC", 'A"PRC'):
             for tool, argv0 in ((None, None),) + (((cfg.prccat, "prccat"),) if cfg.prccat else ()):
-                with self.subTest(typed=typed, tool=argv0 or "unprc"):
-                    self.setUp()
+                with self.fresh_subtest(typed=typed, tool=argv0 or "unprc"):
                     run = {"tool": tool, "argv0": argv0} if tool else {}
                     self.refused({"A.PRC": GOOD}, [typed], CANNOT_OPEN, **run)
 
@@ -87,8 +84,7 @@ class WindowsNames(WindowsCase):
         self.refused({"A.PRC": GOOD}, ["A.PRC::$DATA"], CANNOT_OPEN)
         if cfg.mkprc:
             for out in ("A.PRC:s", "B.PRC:s"):
-                with self.subTest(out=out):
-                    self.setUp()
+                with self.fresh_subtest(out=out):
                     self.refused({"A.PRC": GOOD, "p": b"plain"}, ["p", out], CANNOT_WRITE,
                                  tool=cfg.mkprc, argv0="mkprc")
 
@@ -103,8 +99,7 @@ class Windows(WindowsCase):
         read_only, hidden = 0x1, 0x2
         for marks, mode in ((0, 0o600), (read_only, 0o640), (hidden, 0o644),
                             (read_only | hidden, 0o600)):
-            with self.subTest(marks=marks, mode=oct(mode)):
-                self.setUp()
+            with self.fresh_subtest(marks=marks, mode=oct(mode)):
                 # A leftover temporary file with the marks too: it is removed all the same.
                 lay(self.root, {"A.PRC": GOOD, "A.PRC.$$$": b"left", "p": b"plain"})
                 for name in ("A.PRC", "A.PRC.$$$", "p"):
@@ -135,8 +130,7 @@ class Windows(WindowsCase):
             ("A.PRC.$$$", 3000, True, ok, swapped),
         ]
         for held, milliseconds, scanner, outcome, after in rows:
-            with self.subTest(held=held, milliseconds=milliseconds, scanner=scanner):
-                self.setUp()
+            with self.fresh_subtest(held=held, milliseconds=milliseconds, scanner=scanner):
                 lay(self.root, dict(original, **{"A.PRC.$$$": b"left"})
                     if held == "A.PRC.$$$" and not scanner else original)
                 if scanner:
@@ -187,8 +181,7 @@ class Windows(WindowsCase):
             ("A.PRC", {"A.PRC": GOOD}, {"A.PRC": GOOD}),
         ]
         for held, tree, after in rows:
-            with self.subTest(held=held):
-                self.setUp()
+            with self.fresh_subtest(held=held):
                 lay(self.root, tree)
                 status, out, _ = on_a_terminal(cfg.helper + ["interrupt", held, "1000", "500"] +
                                                cfg.tool[-1:] + ["A.PRC"], self.root, self.ENV)
@@ -207,7 +200,7 @@ class Windows(WindowsCase):
         self.assertIn(b"PressEntertoclosethiswindow.", out.replace(b" ", b""))
         self.assertTree(after)
         # Started from a console's own command interpreter: no prompt, no wait.
-        self.setUp()
+        self.fresh_folder()
         lay(self.root, {"A.PRC": GOOD})
         status, out, _ = on_a_terminal(cfg.tool[:-1] + ["cmd", "/c", cfg.tool[-1], "A.PRC"], self.root,
                                        self.ENV)
@@ -215,7 +208,7 @@ class Windows(WindowsCase):
         self.assertNotIn(b"Enter", out)
         self.assertTree(after)
         # On a console without a window, as Task Scheduler starts it: nobody could press Enter.
-        self.setUp()
+        self.fresh_folder()
         lay(self.root, {"A.PRC": GOOD})
         self.assertEqual(self.helper("hidden", cfg.tool[-1], "A.PRC"), "0x00000000")
         self.assertTree(after)
