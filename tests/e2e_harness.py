@@ -5,6 +5,7 @@ held at a call, on a terminal, or under wine, where a silent failure is run agai
 
 import argparse
 import contextlib
+import glob
 import hashlib
 import os
 import re
@@ -390,6 +391,18 @@ class Case(unittest.TestCase):
         out, err = p.communicate(timeout=60)
         err = b"".join(l for l in err.splitlines(True) if not l.startswith(b"strace: "))
         return p.returncode, out, err
+
+
+def held_open(path):
+    """Whether a process this user may look into has `path` open. Under wine its server
+    keeps a descriptor of every file and folder a Windows program has open."""
+    for fd in glob.glob("/proc/[0-9]*/fd/*"):
+        try:
+            if os.readlink(fd) == path:
+                return True
+        except OSError:  # gone, or not this user's
+            pass
+    return False
 
 
 ESCAPE = rb"\x1b\[[0-9;?]*[A-Za-z]"  # a terminal's control sequence

@@ -9,7 +9,7 @@ import time
 import unittest
 
 from e2e_harness import (CANNOT_OPEN, CANNOT_WRITE, GOOD, GOOD_KEY, RESTORED, WIDE_NAMES, Case, Dir, cfg,
-                         container, keep_emulator_running, key_line, lay, on_a_terminal,
+                         container, held_open, keep_emulator_running, key_line, lay, on_a_terminal,
                          snapshot, stop_emulator, wine_env)
 
 
@@ -162,7 +162,12 @@ class Windows(WindowsCase):
             self.assertEqual(holder.stdout.readline().strip(), b"held")
             run = subprocess.Popen(cfg.tool + ["sub/A.PRC"], cwd=self.root, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-            time.sleep(0.7)
+            # The run opens its folder before its input, and holds it from then on.
+            folder, deadline = os.path.realpath(os.path.join(self.root, "sub")), time.monotonic() + 30
+            while not held_open(folder):
+                self.assertIsNone(run.poll(), "the run ended before it held its folder")
+                self.assertLess(time.monotonic(), deadline, "the run never held its folder")
+                time.sleep(0.01)
             moved = subprocess.run(cfg.helper + ["move", "sub", "moved"], cwd=self.root,
                                    stdin=subprocess.DEVNULL, capture_output=True, env=env)
             out, err = run.communicate(timeout=60)
