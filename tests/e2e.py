@@ -16,33 +16,23 @@ e2e_tools (mkprc and prccat), e2e_hostile (as root, and without hard links), e2e
 e2e_windows. `-k Name` runs the cases whose module, class or name holds Name.
 """
 
-import os
-import sys
-import unittest
+import os, sys, unittest
 
-import e2e_hostile
-import e2e_races
-import e2e_restore
-import e2e_tools
-import e2e_windows
+import e2e_hostile, e2e_races, e2e_restore, e2e_tools, e2e_windows
 from e2e_harness import cfg, keep_emulator_running, stop_emulator
 
 MODULES = (e2e_restore, e2e_tools, e2e_hostile, e2e_races, e2e_windows)
 
 
 def load_tests(loader, tests, pattern):
-    for module in MODULES:
-        tests.addTests(loader.loadTestsFromModule(module))
-    return tests
+    return unittest.TestSuite(loader.loadTestsFromModule(module) for module in MODULES)
 
 
 def main():
     rest = cfg.parse(sys.argv[1:])
     # Names reach the emulator as UTF-8; a terminal in this locale would show the messages.
     os.environ["LC_ALL"] = "C.UTF-8"
-    keeper = None
-    if not cfg.native:
-        keeper = keep_emulator_running({})
+    keeper = None if cfg.native else keep_emulator_running({})
     try:
         result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
     finally:

@@ -3,22 +3,8 @@ message bytes, a model of the file format, the laying and comparing of folders, 
 scratch folder per case and per subtest, and the runs of the programs (under strace,
 held at a call, on a terminal, or under wine, where a silent failure is run again)."""
 
-import argparse
-import contextlib
-import glob
-import hashlib
-import os
-import re
-import resource
-import shlex
-import shutil
-import socket
-import stat
-import subprocess
-import sys
-import tempfile
-import time
-import unittest
+import argparse, contextlib, glob, hashlib, os, re, resource, shlex, shutil, socket, stat
+import subprocess, sys, tempfile, time, unittest
 
 
 class Config:
@@ -136,8 +122,7 @@ def snapshot(root):
             if stat.S_ISLNK(mode):
                 tree[rel] = Link(os.readlink(path))
             elif stat.S_ISREG(mode):
-                with open(path, "rb") as f:
-                    tree[rel] = f.read()
+                tree[rel] = read(path)
             else:
                 tree[rel] = Dir if stat.S_ISDIR(mode) else Fifo if stat.S_ISFIFO(mode) else Sock
     return tree

@@ -1,16 +1,7 @@
 """Hostile surroundings, end to end: closed standard streams, other users' files and runs
 (as root), and both tools on a file system with neither rename flags nor hard links."""
 
-import errno
-import os
-import re
-import shutil
-import signal
-import stat
-import subprocess
-import sys
-import tempfile
-import time
+import errno, os, re, shutil, signal, stat, subprocess, sys, tempfile, time
 
 from e2e_harness import (BACKUP_EXISTS, CANNOT_OPEN, CANNOT_WRITE, GOOD, GOOD_KEY, NOBODY, OUTPUT_EXISTS,
                          RESTORED, Case, Dir, as_nobody, cfg, container, key_line, lay, posix_only,

@@ -1,8 +1,7 @@
 """Races, end to end: a run held under strace at one of its calls while a signal comes,
 a reader goes, another run restores the file, or another process swaps a name or folder."""
 
-import os
-import signal
+import os, signal
 
 from e2e_harness import (CANNOT_OPEN, CANNOT_WRITE, GOOD, GOOD_KEY, RESTORED, Case, Dir, Link, cfg,
                          container, key_line, lay)
@@ -97,8 +96,7 @@ class Races(Case):
 
                 def swap(_, name=name):
                     os.rename(os.path.join(self.root, name), os.path.join(self.root, "away"))
-                    with open(os.path.join(self.root, name), "wb") as f:
-                        f.write(other)
+                    lay(self.root, {name: other})
                 call, when = held or ("fsync", 1)
                 got = self.run_held(args, call, swap, when, tool=tool)
                 self.assertEqual(got, (1, out, CANNOT_WRITE + cfg.eol))

@@ -1,13 +1,7 @@
 """The restore, end to end: unprc's refusals before the key, the files it restores and
 how, its options and names like them, and the failures after the key."""
 
-import itertools
-import os
-import random
-import re
-import resource
-import stat
-import sys
+import itertools, os, random, re, resource, stat, sys
 
 from e2e_harness import (ABNORMAL, BACKUP_EXISTS, BUFFER, CANNOT_OPEN, CANNOT_WRITE, GOOD, GOOD_KEY,
                          NO_MEMORY, OUTPUT_EXISTS, RESTORED, WIDE_NAMES, Case, Dir, Fifo, Link, Sock,

@@ -1,14 +1,7 @@
 """mkprc and prccat, end to end: mkprc and unprc undo each other byte for byte, and prccat
 writes each file's payload and touches nothing in the folder."""
 
-import os
-import random
-import re
-import shutil
-import signal
-import stat
-import subprocess
-import tempfile
+import os, random, re, shutil, signal, stat, subprocess, tempfile
 
 from e2e_harness import (ABNORMAL, BUFFER, CANNOT_OPEN, CANNOT_WRITE, GOOD, OUTPUT_EXISTS, RESTORED,
                          Case, Dir, Fifo, Link, Sock, as_nobody, cfg, container, key_line, lay, posix_only,
@@ -241,8 +234,7 @@ class Reader(ProgramCase):
                 with self.fresh_subtest(size=len(data), head=data[:8].hex(), args=args):
                     self.reads({"A.PRC": data}, args, 0, payload, b"", stdin=stdin)
             self.assertEqual(self.run_tool(["A.PRC"])[0], 0)
-            with open(os.path.join(self.root, "A.PRC"), "rb") as f:
-                self.assertEqual(f.read(), payload, "unprc leaves other bytes")
+            self.assertEqual(read(os.path.join(self.root, "A.PRC")), payload, "unprc leaves other bytes")
 
     def test_several_files_in_order(self):
         # The buffer serves one file after another: a file read after a longer one must

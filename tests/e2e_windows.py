@@ -1,12 +1,7 @@
 """The Windows build under wine, end to end: names in any script, in code pages 1252 and
 932; marks and access lists; files and folders held by others; Ctrl+C; a dropped file."""
 
-import os
-import shutil
-import subprocess
-import tempfile
-import time
-import unittest
+import os, shutil, subprocess, tempfile, time, unittest
 
 from e2e_harness import (CANNOT_OPEN, CANNOT_WRITE, GOOD, GOOD_KEY, RESTORED, WIDE_NAMES, Case, Dir, cfg,
                          container, held_open, keep_emulator_running, key_line, lay, on_a_terminal,
