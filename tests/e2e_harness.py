@@ -3,8 +3,8 @@ message bytes, a model of the file format, the laying and comparing of folders, 
 scratch folder per case and per subtest, and the runs of the programs (under strace,
 held at a call, on a terminal, or under wine, where a silent failure is run again)."""
 
-import argparse, contextlib, glob, hashlib, os, re, resource, shlex, shutil, socket, stat
-import subprocess, sys, tempfile, time, unittest
+import argparse, contextlib, glob, hashlib, os, pty, re, resource, select, shlex, shutil, socket
+import stat, subprocess, sys, tempfile, time, unittest
 
 
 class Config:
@@ -399,8 +399,6 @@ def on_a_terminal(cmd, cwd, extra, enter_after=None):
     each second, should the console not have been reading yet). Returns its status,
     everything it wrote (the terminal's escape sequences taken out) and whether it was
     still running when Enter was first pressed."""
-    import pty
-    import select
     master, slave = pty.openpty()
     p = subprocess.Popen(cmd, cwd=cwd, stdin=slave, stdout=slave, stderr=slave,
                          env=dict(wine_env(extra), ASAN_OPTIONS="detect_leaks=0"))

@@ -1,7 +1,7 @@
 """Hostile surroundings, end to end: closed standard streams, other users' files and runs
 (as root), and both tools on a file system with neither rename flags nor hard links."""
 
-import errno, os, re, shutil, signal, stat, subprocess, sys, tempfile, time
+import ctypes, errno, fcntl, os, re, shutil, signal, stat, subprocess, sys, tempfile, time
 
 from e2e_harness import (BACKUP_EXISTS, CANNOT_OPEN, CANNOT_WRITE, GOOD, GOOD_KEY, NOBODY, OUTPUT_EXISTS,
                          RESTORED, Case, Dir, as_nobody, cfg, container, key_line, lay, posix_only,
@@ -268,9 +268,6 @@ class NoLinkFileSystem(Case):
 
     def test_the_file_system_has_neither_rename_flags_nor_hard_links(self):
         # So the cases below prove what they claim; and what the tools need does work.
-        import ctypes
-        import errno
-        import fcntl
         libc = ctypes.CDLL(None, use_errno=True)
 
         def renameat2(old, new, flags):

@@ -1,7 +1,7 @@
 """mkprc and prccat, end to end: mkprc and unprc undo each other byte for byte, and prccat
 writes each file's payload and touches nothing in the folder."""
 
-import os, random, re, shutil, signal, stat, subprocess, tempfile
+import fcntl, os, random, re, shutil, signal, stat, subprocess, tempfile
 
 from e2e_harness import (ABNORMAL, BUFFER, CANNOT_OPEN, CANNOT_WRITE, GOOD, OUTPUT_EXISTS, RESTORED,
                          Case, Dir, Fifo, Link, Sock, as_nobody, cfg, container, key_line, lay, posix_only,
@@ -380,7 +380,6 @@ class Reader(ProgramCase):
         # writes nothing and opens the file alone, so a file that may only be read, in a
         # folder that may be entered but neither listed nor written, is enough; for mkprc's
         # PLAIN too. As root, whom no permission bits stop, it runs as another user.
-        import fcntl
         tree = {"ro/A.PRC": GOOD}
         before = self.laid(tree)
         os.chmod(os.path.join(self.root, "ro/A.PRC"), 0o444)

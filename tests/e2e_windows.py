@@ -21,8 +21,7 @@ class WindowsCase(Case):
         if not cfg.helper:
             self.skipTest("no --windows-helper given")
         p = subprocess.run(cfg.helper + list(args), cwd=self.root, stdin=subprocess.DEVNULL,
-                           capture_output=True, env=wine_env(self.ENV),
-                           timeout=60)
+                           capture_output=True, env=wine_env(self.ENV), timeout=60)
         self.assertEqual(p.returncode, 0, (args, p.stderr))
         return p.stdout.decode().strip()
 
