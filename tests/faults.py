@@ -50,8 +50,8 @@ import sys
 import tempfile
 import time
 
-from e2e import (ABNORMAL, BACKUP_EXISTS, CANNOT_OPEN, CANNOT_WRITE, NO_MEMORY, OUTPUT_EXISTS,
-                 container, key_line, restored)
+from e2e_harness import (ABNORMAL, BACKUP_EXISTS, CANNOT_OPEN, CANNOT_WRITE, NO_MEMORY,
+                         OUTPUT_EXISTS, container, key_line, restored)
 
 FILE, TEMP, BACKUP = "A.PRC", "A.PRC.$$$", "A.PRC.BAK"
 NAMES = (FILE, TEMP, BACKUP)
