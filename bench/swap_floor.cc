@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <climits>  // NAME_MAX
 #include <cstdint>
 #include <cstdio>  // renameat2
 #include <cstring>
@@ -19,7 +20,6 @@ namespace {
 constexpr std::size_t kPage = std::size_t{2} << 20;
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
 constexpr std::size_t kHeader = 4;
-constexpr std::size_t kMaxName = 4096;
 
 // A 2 MiB block at an address aligned to its size, asked to be one huge page.
 std::uint8_t* HugePage() {
@@ -37,21 +37,17 @@ std::uint8_t* HugePage() {
 
 int main(int argc, char* argv[]) {
   if (argc != 2) return 2;
-  // The folder and the name in it, as unprc splits them.
-  const char* path = argv[1];
-  const char* slash = std::strrchr(path, '/');
+  // The folder and the name in it, as unprc splits them; the folder's part of the
+  // argument is ended in place, so that nothing more than the two side names takes stack.
+  char* path = argv[1];
+  char* slash = std::strrchr(path, '/');
   const char* name = slash == nullptr ? path : slash + 1;
+  const char* folder = slash == nullptr ? "." : slash == path ? "/" : path;
+  if (slash != nullptr && slash != path) *slash = '\0';
   const std::size_t name_length = std::strlen(name);
-  const std::size_t folder_length = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
-  if (folder_length >= kMaxName || name_length + 5 > kMaxName) return 1;
-  char folder[kMaxName] = ".";
-  if (slash == path) folder[0] = '/';
-  if (folder_length > 0) {
-    std::memcpy(folder, path, folder_length);
-    folder[folder_length] = '\0';
-  }
-  char temp[kMaxName];
-  char backup[kMaxName];
+  if (name_length > NAME_MAX) return 1;
+  char temp[NAME_MAX + 5];
+  char backup[NAME_MAX + 5];
   std::memcpy(temp, name, name_length);
   std::memcpy(temp + name_length, ".$$$", 5);
   std::memcpy(backup, name, name_length);
