@@ -56,8 +56,9 @@ int main(int argc, char* argv[]) {
   const int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return 1;
   const int in = openat(dir, name, O_RDONLY | O_CLOEXEC);
+  if (in < 0) return 1;
   std::uint8_t* page = HugePage();
-  if (in < 0 || page == nullptr) return 1;
+  if (page == nullptr) return 1;
   const ssize_t got = read(in, page, kReadSize);
   if (got < static_cast<ssize_t>(kHeader)) return 1;
   const auto size = static_cast<std::size_t>(got) - kHeader;
