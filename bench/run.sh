@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Measures unprc, mkprc and prccat: whole runs on a 1 MiB input, on disk against dd
 # conv=fsync and on a RAM-backed folder against cp, and prccat to /dev/null against cat of
-# the plain payload; then each kernel this processor runs, both ways, against memcpy.
+# the plain payload; unprc in pairs with swap_floor, the least a durable swap does, on
+# disk and on the RAM-backed folder; then each kernel this processor runs, both ways,
+# against memcpy.
 # Usage: bench/run.sh [ROUNDS]. BENCH_DIR picks the disk folder (default build-bench),
 # BENCH_RAM_DIR the RAM-backed one (default /dev/shm).
 set -euo pipefail
@@ -11,6 +13,7 @@ cmake -B build-bench -DCMAKE_BUILD_TYPE=Release -DUNPRC_BENCH=ON >/dev/null
 cmake --build build-bench --parallel 2 >/dev/null
 root=$PWD
 tool=$root/build-bench/cli/unprc
+floor=$root/build-bench/bench/swap_floor
 
 echo "== processor: $(grep -m1 '^model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
   "$(grep -m1 '^flags' /proc/cpuinfo | grep -ow 'sse2\|avx2\|avx512f\|avx512bw' | sort -u | xargs)"
@@ -29,23 +32,34 @@ whole_runs() {
     build-bench/bench/whole_run "$rounds" "$1" "$work/master.PRC" "$work/plain" | grep -Ev "$2"
 }
 
+# unprc and swap_floor in alternating pairs in folder $1, each on a fresh copy of the input.
+floor_pairs() {
+  UNPRC=$tool FLOOR=$floor build-bench/bench/whole_run --floor "$rounds" "$1" "$work/master.PRC"
+}
+
 echo "== whole runs on disk ($(stat -f -c %T "$work")): the floor is dd conv=fsync"
 whole_runs "$work/run" 'unprc / cp'
 # Peak resident size as GNU time reports it (%M, KiB): the median of 21 runs each.
 peak() { for _ in $(seq 21); do "$@"; done 2>&1 >/dev/null | sort -n | sed -n 11p; }
 cd "$work/run"
-echo "  peak RSS (GNU time %M, median of 21): unprc $(peak sh -c "cp ../master.PRC in.PRC && rm -f in.PRC.BAK && /usr/bin/time -f %M $tool in.PRC") KiB," \
+fresh() { echo "cp ../master.PRC in.PRC && rm -f in.PRC.BAK && /usr/bin/time -f %M $1 in.PRC"; }
+echo "  peak RSS (GNU time %M, median of 21): unprc $(peak sh -c "$(fresh "$tool")") KiB," \
+  "swap_floor $(peak sh -c "$(fresh "$floor")") KiB," \
   "dd $(peak /usr/bin/time -f %M dd if=../master.PRC of=out bs=1M conv=fsync status=none) KiB"
 echo "  peak RSS (GNU time %M, median of 21), to /dev/null:" \
   "prccat $(peak /usr/bin/time -f %M "$root/build-bench/cli/prccat" ../master.PRC) KiB," \
   "cat $(peak /usr/bin/time -f %M cat ../plain) KiB"
 cd "$root"
+echo "== unprc against swap_floor on disk, in pairs"
+floor_pairs "$work/run"
 
 # Where nothing waits on a disk the sync costs nothing and the tool's own work shows.
 if [ -d "$ram" ] && [ -w "$ram" ] && [[ "$(stat -f -c %T "$ram")" =~ ^(tmpfs|ramfs)$ ]]; then
   ram_work=$(mktemp -d bench-XXXXXX --tmpdir="$ram")
   echo "== whole runs on a RAM-backed folder ($(stat -f -c %T "$ram") at $ram): the floor is cp"
   whole_runs "$ram_work" 'unprc / dd|mkprc|dd plain'
+  echo "== unprc against swap_floor on the RAM-backed folder, in pairs"
+  floor_pairs "$ram_work"
 else
   echo "== whole runs on a RAM-backed folder: skipped, $ram is not a writable tmpfs (set BENCH_RAM_DIR)"
 fi

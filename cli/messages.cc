@@ -1,6 +1,6 @@
 #include "cli/messages.h"
 
-#include <cstdio>
+#include <cstddef>
 #include <string>
 
 // UNPRC_VERSION, the project's version as a string literal, comes from the build.
@@ -82,21 +82,19 @@ const ProgramText ProgramText::kPrccatHelp = {
     "Each is an option only as the one argument; a file named --help is ./--help.\n"};
 const ProgramText ProgramText::kVersion = {Stream::kOut, "", " " UNPRC_VERSION "\n"};
 
-namespace {
-
-std::FILE* StreamOf(Stream stream) { return stream == Stream::kOut ? stdout : stderr; }
-
-}  // namespace
-
-// One piece of text, so that an unbuffered stream writes it in one go.
+// One piece of text, so that it is written in one go.
 void Say(const ProgramText& text, const char* program) {
   const std::string whole = std::string(text.before) + program + text.after;
-  (void)std::fputs(whole.c_str(), StreamOf(text.stream));
+  Put(text.stream, whole.data(), whole.size());
 }
 
 void SayKey(unsigned key) {
-  (void)std::fprintf(stdout, "decode key = 0x%04x ... ", key);
-  (void)std::fflush(stdout);
+  char line[] = "decode key = 0x0000 ... ";
+  constexpr std::size_t kLastDigit = 18;
+  for (std::size_t i = 0; i < 4; ++i) {
+    line[kLastDigit - i] = "0123456789abcdef"[(key >> (4 * i)) & 0xFU];
+  }
+  Put(Stream::kOut, line, sizeof line - 1);
 }
 
 }  // namespace cli

@@ -2,6 +2,8 @@
 #ifndef CLI_MESSAGES_H_
 #define CLI_MESSAGES_H_
 
+#include <cstddef>
+
 namespace cli {
 
 enum ExitStatus : int {
@@ -46,14 +48,21 @@ struct ProgramText {
   static const ProgramText kVersion;     // standard output: "NAME VERSION"
 };
 
-// Prints `message`, then flushes its stream: its text where the stream is a terminal that
-// shows it (cli/messages_*.cc, one file per platform, decide), else its bytes.
+// Each of these prints its text at once, in one piece, nothing left in a buffer: it shows
+// before anything printed after it, on either stream. A text that cannot be printed has
+// nowhere else to go, so failures are dropped.
+//
+// Prints `message`: its text where the stream is a terminal that shows it
+// (cli/messages_*.cc, one file per platform, decide), else its bytes.
 void Say(const Message& message);
 // Prints `text` naming `program`.
 void Say(const ProgramText& text, const char* program);
-// Prints "decode key = 0xKKKK ... ", then flushes standard output so that the key shows
-// before anything printed later on standard error.
+// Prints "decode key = 0xKKKK ... ", KKKK the key in four lower-case hexadecimal digits.
 void SayKey(unsigned key);
+
+// Writes `size` bytes of `text` to `stream`, as the platform writes text (one file per
+// platform).
+void Put(Stream stream, const char* text, std::size_t size);
 
 }  // namespace cli
 

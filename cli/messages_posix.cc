@@ -1,8 +1,8 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -36,16 +36,26 @@ bool LocaleIsUtf8() {
 
 }  // namespace
 
+// The bytes go straight to the stream's descriptor: no buffer to allocate, nothing to
+// flush, no look at what the stream is.
+void Put(Stream stream, const char* text, std::size_t size) {
+  const int fd = stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO;
+  while (size > 0) {
+    const ssize_t n = write(fd, text, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
 // A person reads a terminal: one whose locale is UTF-8 gets the text as it shows it.
 // Anything else, a pipe, a file, a terminal in another locale, gets the fixed bytes, which
-// a program reading them may count on. A message that cannot be printed has nowhere else
-// to go, so print results are dropped. It is flushed at once, to come out before any
-// output a program writes after it without the C streams.
+// a program reading them may count on.
 void Say(const Message& message) {
-  std::FILE* const stream = message.stream == Stream::kOut ? stdout : stderr;
-  const bool shown_as_utf8 = isatty(fileno(stream)) == 1 && LocaleIsUtf8();
-  (void)std::fputs(shown_as_utf8 ? message.text : message.bytes, stream);
-  (void)std::fflush(stream);
+  const int fd = message.stream == Stream::kOut ? STDOUT_FILENO : STDERR_FILENO;
+  const char* const text = isatty(fd) == 1 && LocaleIsUtf8() ? message.text : message.bytes;
+  Put(message.stream, text, std::strlen(text));
 }
 
 }  // namespace cli

@@ -1,19 +1,28 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "cli/messages.h"
 
 namespace cli {
 
+// Through the C runtime's text stream, which writes the system's line ends, flushed at
+// once: where standard error is buffered (the C runtime buffers it when it is not a
+// console), a text must still come out before any output a program writes after it
+// without the C streams.
+void Put(Stream stream, const char* text, std::size_t size) {
+  std::FILE* const file = stream == Stream::kOut ? stdout : stderr;
+  (void)std::fwrite(text, 1, size, file);
+  (void)std::fflush(file);
+}
+
 // A console gets the text in UTF-16, which it shows whatever its code page, in any font
 // that has the characters. Anything else, a pipe or a file, gets the fixed bytes, with the
-// C runtime's CR LF, which a program reading them may count on. A message that cannot be
-// printed has nowhere else to go, so print results are dropped. It is flushed at once:
-// where standard error is buffered (the C runtime buffers it when it is not a console), it
-// must still come out before any output a program writes after it without the C streams.
+// C runtime's CR LF, which a program reading them may count on.
 void Say(const Message& message) {
   const bool out = message.stream == Stream::kOut;
   std::FILE* const stream = out ? stdout : stderr;
@@ -38,8 +47,7 @@ void Say(const Message& message) {
     (void)WriteConsoleW(console, units, count, &written, nullptr);
     return;
   }
-  (void)std::fputs(message.bytes, stream);
-  (void)std::fflush(stream);
+  Put(message.stream, message.bytes, std::strlen(message.bytes));
 }
 
 }  // namespace cli

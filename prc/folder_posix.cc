@@ -24,12 +24,14 @@ constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
 
 FileInfo InfoOf(const struct stat& st) {
+  // No program here changes the user it runs as: asked once.
+  static const uid_t effective_user = geteuid();
   FileInfo info;
   info.device = st.st_dev;
   info.number = st.st_ino;
   info.regular = S_ISREG(st.st_mode);
   info.links = static_cast<std::uint32_t>(st.st_nlink);
-  info.owned_by_caller = st.st_uid == geteuid();
+  info.owned_by_caller = st.st_uid == effective_user;
   info.permissions = st.st_mode & kPermissionBits;
   info.owner = st.st_uid;
   info.group = st.st_gid;
@@ -83,13 +85,12 @@ class PosixWritableFile final : public WritableFile {
   [[nodiscard]] const FileInfo& info() const override { return info_; }
 
   bool TakeAccessOf(const FileInfo& like) override {
-    // Owner first: changing the owner may clear permission bits, which are set after.
-    if (Retry([&] { return fchown(fd_, like.owner, like.group); }) != 0) {
-      (void)Retry([&] { return fchown(fd_, static_cast<uid_t>(-1), like.group); });
-    }
-    struct stat st {};
-    if (Retry([&] { return fstat(fd_, &st); }) != 0) return false;
-    const bool group_kept = st.st_gid == like.group;
+    // Owner first: changing the owner may clear permission bits, which are set after. The
+    // file has `like`'s group once either change is made, else the group it was made with.
+    const bool group_kept =
+        Retry([&] { return fchown(fd_, like.owner, like.group); }) == 0 ||
+        Retry([&] { return fchown(fd_, static_cast<uid_t>(-1), like.group); }) == 0 ||
+        info_.group == like.group;
     mode_t permissions = like.permissions & kPermissionBits;
     if (!group_kept) permissions = WithoutGroup(permissions);
     // The list replaces whatever the directory's default list gave the new file; with none,

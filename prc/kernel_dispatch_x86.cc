@@ -15,17 +15,7 @@ std::vector<KernelSet> X86KernelSets(const X86Features& features) {
 }
 
 const std::vector<KernelSet>& KernelSets() {
-  static const std::vector<KernelSet> sets = [] {
-    // The processor's features may be asked for before the runtime's own constructors
-    // have read them, from another static initialiser.
-    __builtin_cpu_init();
-    return X86KernelSets({
-        __builtin_cpu_supports("sse2") != 0,
-        __builtin_cpu_supports("avx2") != 0,
-        __builtin_cpu_supports("avx512f") != 0,
-        __builtin_cpu_supports("avx512bw") != 0,
-    });
-  }();
+  static const std::vector<KernelSet> sets = X86KernelSets(X86FeaturesHere());
   return sets;
 }
 

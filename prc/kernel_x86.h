@@ -36,6 +36,10 @@ struct X86Features {
   bool avx512bw;
 };
 
+// The features of the processor this runs on, as far as the system lets a process use
+// them.
+X86Features X86FeaturesHere();
+
 // Every x86 kernel set, in the order of KernelSets(), each marked as running where
 // `features` holds all that its kernels use: the AVX-512 kernels need both F and BW, and
 // a processor with F alone would fault on their first word instruction.

@@ -107,15 +107,20 @@ void PrepareProcess() {
   struct sigaction action {};
   action.sa_handler = OnTerminatingSignal;
   sigfillset(&action.sa_mask);
+  // Each handler is set in the call that reads the action before it, and an ignored
+  // signal's action is put back: one call a signal, not two. Held meanwhile, no signal
+  // finds the handler where it was ignored, and putting the ignoring back discards it.
   const sigset_t terminating = TerminatingSet();
+  sigset_t before_block;
+  sigprocmask(SIG_BLOCK, &action.sa_mask, &before_block);
   for (int sig = 1; sig < kSignalLimit; ++sig) {
     struct sigaction before {};
-    if (sigismember(&terminating, sig) != 1 || sigaction(sig, nullptr, &before) != 0 ||
+    if (sigismember(&terminating, sig) == 1 && sigaction(sig, &action, &before) == 0 &&
         before.sa_handler == SIG_IGN) {
-      continue;
+      sigaction(sig, &before, nullptr);
     }
-    sigaction(sig, &action, nullptr);
   }
+  sigprocmask(SIG_SETMASK, &before_block, nullptr);
 }
 
 void IgnoreBrokenPipe() { (void)std::signal(SIGPIPE, SIG_IGN); }

@@ -60,5 +60,15 @@ TEST(X86KernelSets, AreTheSetsOfThisBuild) {
   }
 }
 
+// Read from the C library, the features are those the compiler's runtime finds.
+TEST(X86FeaturesHere, AreThoseTheCompilersRuntimeFinds) {
+  __builtin_cpu_init();
+  const X86Features here = X86FeaturesHere();
+  EXPECT_EQ(here.sse2, __builtin_cpu_supports("sse2") != 0);
+  EXPECT_EQ(here.avx2, __builtin_cpu_supports("avx2") != 0);
+  EXPECT_EQ(here.avx512f, __builtin_cpu_supports("avx512f") != 0);
+  EXPECT_EQ(here.avx512bw, __builtin_cpu_supports("avx512bw") != 0);
+}
+
 }  // namespace
 }  // namespace prc
