@@ -30,6 +30,7 @@ class Refusals(Case):
     def test_usage_names_program_as_invoked(self):
         if cfg.native:
             self.refused({}, [], b"Usage: ./bin/x (.PRC File)", argv0="./bin/x")
+            self.assertRegex(self.run_tool(["--version"], argv0="./bin/x")[1], rb"^unprc \d+\.\d+\.\d+\n$")
 
     @posix_only
     def test_empty_argument_vector_names_the_tool(self):
