@@ -170,7 +170,7 @@ class Folder {
 
 // Opens the folder that holds `path` and sets `*name` to the name inside it. Null when
 // the folder cannot be opened. On POSIX the folder is the part of `path` before its last
-// "/" (see folder_posix.h). On Windows `path` is first read as the system reads a path
+// "/" (see names_posix.h). On Windows `path` is first read as the system reads a path
 // (relative to the current folder and drive, "." and ".." taken away, trailing dots and
 // spaces of its last part dropped), the name is spelled as the file system reports it for
 // the file the path opens (its long name, not a short one, in its own case: in a
