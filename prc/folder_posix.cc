@@ -116,6 +116,8 @@ std::unique_ptr<ReadableFile> Readable(int fd) {
   return file;
 }
 
+// Every call is made relative to the directory open as `fd`, so no path is looked up
+// afresh.
 class PosixFolder final : public Folder {
  public:
   explicit PosixFolder(int fd) : fd_(fd) {}

@@ -12,8 +12,8 @@ namespace prc {
 // promises. Where the file system has no no-replace rename, the move is made as a second
 // name and the removal of the first; where it has no second names either, `to` is
 // reserved as a new empty file, locked, and `from` renamed over it while the name still
-// leads to it. A reservation a killed run left at `to` is removed first. Signals wait
-// until the move is whole.
+// leads to it. An empty reservation a killed run left at `to` counts as nothing there: it
+// is removed and the move made. Signals wait until the move is whole.
 [[nodiscard]] MoveResult MoveNoReplaceAt(int folder, const char* from, const char* to);
 
 // Removes `name` in the directory open as `folder` when it is still `leftover`'s file, no
