@@ -3,16 +3,7 @@
 //
 // Every open, create, move, removal and sync after OpenFolder names a file inside the
 // folder that was opened, so a folder renamed, replaced or relinked while the tool runs
-// cannot send the work elsewhere. How that holds differs by platform:
-//  - POSIX: each call is made relative to the directory's open file descriptor (openat,
-//    renameat2, unlinkat...), so no path is looked up afresh.
-//  - Windows: each call goes by the folder's full path plus the name, looked up afresh
-//    every time, but for a move, which goes through the handle this process holds on the
-//    file moved. The folder is held open without delete sharing for as long as this
-//    object lives, so it cannot be renamed or removed meanwhile and its path keeps
-//    leading to it.
-// The implementation is chosen by the build, one file per platform; its handles stay
-// inside that file.
+// cannot send the work elsewhere. The build chooses one implementation per platform.
 #ifndef PRC_FOLDER_H_
 #define PRC_FOLDER_H_
 
@@ -39,15 +30,12 @@ struct FileInfo {
   // The file's own marks that travel with it where the platform has them (Windows: the
   // read-only and hidden attributes, as FILE_ATTRIBUTE_* bits); zero elsewhere.
   std::uint32_t attributes = 0;
-  // The file's access list beyond its permission bits, as the system stores it (Windows: a
-  // self-relative security descriptor holding the discretionary list alone, with its control
-  // flags); empty when it has none or the platform keeps none. Filled in only for a file
-  // opened for reading.
+  // The file's access list beyond its permission bits, as the system stores it; empty when
+  // it has none or the platform keeps none. Filled in only for a file opened for reading.
   std::string access_list;
-  // Where the file came from, as the system marks a downloaded file (Windows: the bytes of
-  // its Zone.Identifier stream, which make the system warn before it is opened); empty when
-  // it has none or the platform keeps no such mark. Filled in only for a file opened for
-  // reading.
+  // Where the file came from, as the system marks a downloaded file (Windows: its
+  // Zone.Identifier stream); empty when it has none or the platform keeps no such mark.
+  // Filled in only for a file opened for reading.
   std::string origin_mark;
 
   [[nodiscard]] bool SameFileAs(const FileInfo& other) const {
@@ -101,9 +89,8 @@ class WritableFile : public OpenFile {
 
   // Closes the file for writing. False when the close reports an error, which for a
   // written file means its data may not have been stored. Closing again does nothing. The
-  // file stays locked (see Folder::CreateNew) until this object is destroyed. On Windows,
-  // where closing reports nothing that Sync did not, the handle stays open, unwritten,
-  // until then: the file is moved through it (see Folder::MoveNoReplace).
+  // file stays locked (see Folder::CreateNew), and on Windows open to be moved (see
+  // Folder::MoveNoReplace), until this object is destroyed.
   virtual bool Close() = 0;
 };
 
@@ -122,10 +109,8 @@ class Folder {
   // a FIFO; fails, leaving nothing open, when what it opened is not a regular file. The
   // check is made on the opened file, not the name. Null on failure. (A reader that
   // changes nothing opens a file with OpenToRead instead.) On Windows the file is also
-  // opened to be moved (see MoveNoReplace) and is shared with no process that would delete
-  // or move it, so none can block its moves either (such a process opens a file without
-  // delete sharing); while another process holds it so, the open is tried again for a
-  // moment.
+  // opened to be moved (see MoveNoReplace), and no other process can then block that move;
+  // while another process holds it against that, the open is tried again for a moment.
   [[nodiscard]] virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& name) = 0;
 
   // Looks at what `name` itself is: a symbolic link is described as the link, never
@@ -152,15 +137,12 @@ class Folder {
   // that fails when `to` names anything at all (a file, a directory, a symbolic link,
   // dangling or not), leaving both as they were.
   //  - POSIX: by the names; `file` is not needed. Symbolic links are moved themselves,
-  //    never followed. Where the file system has no such step, the move is made as a
-  //    second name and the removal of the first; where it has no second names either,
-  //    `to` is reserved by creating it as a new empty file, and `from` renamed over that
-  //    reservation while the name still leads to it. Only another process that replaces
-  //    the reservation in that instant can then lose its file.
+  //    never followed. On a file system with neither a no-replace rename nor second names,
+  //    another process that puts a file at `to` in the instant of the move can lose it
+  //    (see move_posix.h).
   //  - Windows: `file` itself, opened by this folder (OpenForReading or CreateNew), is
-  //    moved through the handle this process holds on it, wherever it is by then: what is
-  //    moved is what was read or written, and no other process can hold it against the
-  //    move. Null fails.
+  //    moved, wherever it is by then: what is moved is what was read or written. Null
+  //    fails.
   [[nodiscard]] virtual MoveResult MoveNoReplace(const std::string& from, const std::string& to,
                                                  const OpenFile* file) = 0;
 
@@ -170,13 +152,9 @@ class Folder {
 
 // Opens the folder that holds `path` and sets `*name` to the name inside it. Null when
 // the folder cannot be opened. On POSIX the folder is the part of `path` before its last
-// "/" (see folder_posix.h). On Windows `path` is first read as the system reads a path
-// (relative to the current folder and drive, "." and ".." taken away, trailing dots and
-// spaces of its last part dropped), the name is spelled as the file system reports it for
-// the file the path opens (its long name, not a short one, in its own case: in a
-// case-sensitive folder, never another file's spelling), and a name with a character no
-// file name may hold (a wildcard, or a colon, which names a stream inside a file) opens
-// nothing.
+// "/" (see names_posix.h). On Windows `path` is read as the system reads a path, the name
+// is spelled as the file system holds it for the file the path opens, and a name with a
+// character no file name may hold opens nothing (see names_windows.h).
 [[nodiscard]] std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name);
 
 // Opens the file at `path` for reading, with its access list, as a program that only reads

@@ -1,5 +1,3 @@
-#include "prc/folder_posix.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,40 +10,14 @@
 
 #include "prc/access_list_posix.h"
 #include "prc/folder.h"
+#include "prc/handle_posix.h"
 #include "prc/io_posix.h"
+#include "prc/move_posix.h"
+#include "prc/names_posix.h"
 #include "prc/process_posix.h"
 
 namespace prc {
 namespace {
-
-// O_NONBLOCK keeps open() from waiting for the other end of a FIFO; on a regular file it
-// changes nothing. O_NOCTTY keeps a terminal device from becoming the controlling one.
-constexpr int kOpenFlags = O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-constexpr mode_t kPermissionBits = S_IRWXU | S_IRWXG | S_IRWXO;
-
-FileInfo InfoOf(const struct stat& st) {
-  // No program here changes the user it runs as: asked once.
-  static const uid_t effective_user = geteuid();
-  FileInfo info;
-  info.device = st.st_dev;
-  info.number = st.st_ino;
-  info.regular = S_ISREG(st.st_mode);
-  info.links = static_cast<std::uint32_t>(st.st_nlink);
-  info.owned_by_caller = st.st_uid == effective_user;
-  info.permissions = st.st_mode & kPermissionBits;
-  info.owner = st.st_uid;
-  info.group = st.st_gid;
-  return info;
-}
-
-// Closes `fd` once. After close() the file descriptor is free whatever it returns, so it is never
-// retried; an interrupted close has still released it.
-bool CloseOnce(int* fd) {
-  if (*fd < 0) return true;
-  const int result = close(*fd);
-  *fd = -1;
-  return result == 0 || errno == EINTR;
-}
 
 class PosixReadableFile final : public ReadableFile {
  public:
@@ -143,29 +115,8 @@ std::unique_ptr<ReadableFile> Readable(int fd) {
   return file;
 }
 
-// Whether the failure means the system or the file system does not offer the no-replace
-// flag, rather than that the move itself failed. (ENOTSUP and EOPNOTSUPP are one value on
-// Linux.)
-bool LacksNoReplace(int err) { return err == EINVAL || err == ENOSYS || err == ENOTSUP; }
-
-// Whether the failure means the file system keeps no second names for a file.
-bool LacksLinks(int err) { return err == EPERM || err == ENOSYS || err == ENOTSUP; }
-
-MoveResult FromErrno(int err) {
-  return err == EEXIST ? MoveResult::kDestinationExists : MoveResult::kFailed;
-}
-
-// The kernel's own no-replace rename, where the system has one.
-int RenameNoReplace(int folder, const char* from, const char* to) {
-#if defined(__linux__)
-  return renameat2(folder, from, folder, to, RENAME_NOREPLACE);
-#else
-  (void)folder, (void)from, (void)to;
-  errno = ENOSYS;
-  return -1;
-#endif
-}
-
+// Every call is made relative to the directory open as `fd`, so no path is looked up
+// afresh.
 class PosixFolder final : public Folder {
  public:
   explicit PosixFolder(int fd) : fd_(fd) {}
@@ -219,7 +170,7 @@ class PosixFolder final : public Folder {
   }
 
   bool RemoveLeftover(const std::string& name, const FileInfo& leftover) override {
-    return RemoveUnheld(name.c_str(), leftover, false);
+    return RemoveUnheld(fd_, name.c_str(), leftover, false);
   }
 
   bool Remove(const std::string& name) override {
@@ -228,14 +179,7 @@ class PosixFolder final : public Folder {
 
   MoveResult MoveNoReplace(const std::string& from, const std::string& to,
                            const OpenFile* /*file*/) override {
-    // A move made in two or three steps is never left half made by a signal.
-    const SignalsBlocked blocked;
-    const MoveResult moved = Move(from.c_str(), to.c_str());
-    // The one thing that may go from `to` first: an empty reservation a killed run left.
-    if (moved == MoveResult::kDestinationExists && RemoveDeadReservation(to.c_str())) {
-      return Move(from.c_str(), to.c_str());
-    }
-    return moved;
+    return MoveNoReplaceAt(fd_, from.c_str(), to.c_str());
   }
 
   bool Sync() override {
@@ -245,103 +189,10 @@ class PosixFolder final : public Folder {
   }
 
  private:
-  MoveResult Move(const char* from, const char* to) {
-    if (Retry([&] { return RenameNoReplace(fd_, from, to); }) == 0) return MoveResult::kMoved;
-    // Decided on each call: the directory may lie on a file system that lacks the flag.
-    if (!LacksNoReplace(errno)) return FromErrno(errno);
-    // link() fails on an existing destination without touching it, just as a no-replace
-    // rename does; dropping the old name then completes the move. If the old name cannot
-    // be dropped the new one is, so the move leaves no file with two names.
-    if (Retry([&] { return linkat(fd_, from, fd_, to, 0); }) == 0) {
-      if (Retry([&] { return unlinkat(fd_, from, 0); }) != 0) {
-        (void)Retry([&] { return unlinkat(fd_, to, 0); });
-        return MoveResult::kFailed;
-      }
-      return MoveResult::kMoved;
-    }
-    if (!LacksLinks(errno)) return FromErrno(errno);
-    return MoveByReservation(from, to);
-  }
-
-  // Removes `name` when it is still `leftover`'s file, no live run holds it locked and,
-  // where `empty` says, it holds no byte; such a file is opened for writing, as its
-  // owner may not read it (see Reserve).
-  bool RemoveUnheld(const char* name, const FileInfo& leftover, bool empty) {
-    const int access = empty ? O_WRONLY : O_RDONLY;
-    int fd = Retry([&] { return openat(fd_, name, access | O_NOFOLLOW | kOpenFlags); });
-    if (fd < 0) return false;
-    struct stat st {};
-    FileInfo now;
-    // Locked, it is no live run's; and it is removed only while the name leads to it.
-    const bool removed = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0 &&
-                         Retry([&] { return fstat(fd, &st); }) == 0 &&
-                         InfoOf(st).SameFileAs(leftover) && (!empty || st.st_size == 0) &&
-                         InspectNoFollow(name, &now) && now.SameFileAs(leftover) && Remove(name);
-    CloseOnce(&fd);
-    return removed;
-  }
-
-  // Creates `name` as a reservation: a new, empty file that its owner alone may write and
-  // nobody may read, the mark by which one left behind is known. Its file descriptor, or
-  // -1.
-  int Reserve(const char* name) {
-    return Retry([&] {
-      return openat(fd_, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | kOpenFlags, S_IWUSR);
-    });
-  }
-
-  // Removes `name` when it is a reservation that a run killed during its move left: an
-  // empty regular file with one name, the caller's own, with a reservation's permission
-  // bits, that no live run holds locked.
-  bool RemoveDeadReservation(const char* name) {
-    struct stat st {};
-    if (Retry([&] { return fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW); }) != 0) return false;
-    const FileInfo held = InfoOf(st);
-    return held.regular && st.st_size == 0 && held.links == 1 && held.owned_by_caller &&
-           held.permissions == S_IWUSR && RemoveUnheld(name, held, true);
-  }
-
-  // Where there is neither a no-replace rename nor a second name: the exclusive creation
-  // of an empty file fails on anything at `to`, just as those do, and reserves the name;
-  // a plain rename then replaces the reservation, while the name still leads to it. The
-  // reservation is locked until then, so that only one a killed run left is taken for
-  // such (see RemoveDeadReservation). On a failure the reservation is removed, if the name
-  // still leads to it (or it cannot be looked at: it was made a moment ago) and no other
-  // run has locked it.
-  MoveResult MoveByReservation(const char* from, const char* to) {
-    int fd = Reserve(to);
-    if (fd < 0 && errno == EEXIST && RemoveDeadReservation(to)) fd = Reserve(to);
-    if (fd < 0) return FromErrno(errno);
-    const bool locked = Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) == 0;
-    const bool taken = !locked && errno == EWOULDBLOCK;
-    struct stat st {};
-    const bool known = Retry([&] { return fstat(fd, &st); }) == 0;
-    const FileInfo reserved = InfoOf(st);
-    FileInfo now;
-    const auto still_reserved = [&] {
-      return known && InspectNoFollow(to, &now) && now.SameFileAs(reserved);
-    };
-    MoveResult result = MoveResult::kFailed;
-    if (locked && still_reserved() && Retry([&] { return renameat(fd_, from, fd_, to); }) == 0) {
-      result = MoveResult::kMoved;
-    } else if (!taken && (!known || still_reserved())) {  // unknown: as just made, still ours
-      (void)Retry([&] { return unlinkat(fd_, to, 0); });
-    }
-    CloseOnce(&fd);
-    return result;
-  }
-
   int fd_;
 };
 
 }  // namespace
-
-PathParts SplitPath(const std::string& path) {
-  const std::string::size_type slash = path.rfind('/');
-  if (slash == std::string::npos) return {".", path};
-  // A name right under the root keeps the root as its folder.
-  return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
-}
 
 std::unique_ptr<Folder> OpenFolder(const std::string& path, std::string* name) {
   PathParts parts = SplitPath(path);

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "prc/folder.h"
-#include "prc/folder_posix.h"
+#include "prc/names_posix.h"
 
 namespace prc {
 namespace {

@@ -1,6 +1,6 @@
-// What the POSIX folder (folder_posix.cc) does beyond folder.h, for its tests.
-#ifndef PRC_FOLDER_POSIX_H_
-#define PRC_FOLDER_POSIX_H_
+// How a POSIX path names a file: the folder that holds it and the name inside that folder.
+#ifndef PRC_NAMES_POSIX_H_
+#define PRC_NAMES_POSIX_H_
 
 #include <string>
 
@@ -19,4 +19,4 @@ struct PathParts {
 
 }  // namespace prc
 
-#endif  // PRC_FOLDER_POSIX_H_
+#endif  // PRC_NAMES_POSIX_H_
