@@ -169,7 +169,7 @@ class Windows(WindowsCase):
         self.assertEqual(moved.returncode, 1, moved.stdout)
         self.assertTree({"sub": Dir, "sub/A.PRC": RESTORED, "sub/A.PRC.BAK": GOOD})
 
-    def test_ctrl_c_ends_the_run_at_once_or_after_the_moves(self):
+    def test_ctrl_c_while_the_run_waits_ends_it_at_once(self):
         # Another process holds a file, so the run is trying again when Ctrl+C comes: the
         # leftover temporary file's removal, or the input's open. No other process can make
         # the moves themselves wait, so none can hold a run there for an event to come.
